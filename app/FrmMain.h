@@ -1,0 +1,147 @@
+#pragma once
+
+// The main window. Its handlers are spread over several files by feature:
+//   FrmMain.cpp         layout, start and end, opening and closing files, drops, properties
+//   FrmMainTempo.cpp    the tempo fields, the spin control and the Maths menu
+//   FrmMainWaveOut.cpp  Save As and Split As
+// Controls are public, as on a form, so that tests can drive them.
+
+#include "mdlMain.h"
+#include "toolkit/CommonDialog.h"
+#include "toolkit/Desktop.h"
+
+#include <chunkwell/MediaSystemLicence.h>
+
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QToolButton;
+
+namespace metronel {
+
+class UpDown;
+
+class FrmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Tempo field indexes of Txt.
+    static constexpr int FieldBeats = 0;
+    static constexpr int FieldBars = 1;
+    static constexpr int FieldSamples = 2;
+    static constexpr int FieldBpm = 3;
+
+    // Builds the window; Form_Load runs when it is first shown (or when called by tests).
+    FrmMain(Desktop& desktop, QString commandLine, QWidget* parent = nullptr);
+    ~FrmMain() override;
+
+    // ---- Controls ----
+    std::array<QLineEdit*, 4> Txt{};
+    std::array<QLabel*, 4> Lbl{};
+    QToolButton* CmdGoto = nullptr;
+    QPushButton* CmdReset = nullptr;
+    UpDown* udSamples = nullptr;
+    QProgressBar* pBar = nullptr;
+    QFrame* Line1 = nullptr;
+    CommonDialog cDlg;
+    chunkwell::MediaSystemLicence msl;
+
+    QMenu* MnuFile = nullptr;
+    QAction* MnuOpenFile = nullptr;
+    QAction* MnuCloseFile = nullptr;
+    QAction* MnuSaveAs = nullptr;
+    QAction* MnuSplitAs = nullptr;
+    QAction* MnuProperties = nullptr;
+    QAction* MnuExit = nullptr;
+    QMenu* MnuMath = nullptr;
+    QAction* MnuTimes = nullptr;
+    QAction* MnuDivide = nullptr;
+    QAction* MnuDivideRnd = nullptr;
+    QAction* MnuIncDec = nullptr;
+    QAction* MnuSemitone = nullptr;
+    QAction* MnuAbout = nullptr;
+
+    // ---- File state ----
+    std::shared_ptr<chunkwell::MediaFileReader> m_Reader;
+    chunkwell::MEDIARECORDINFO m_DataInfo{};
+    WAVEFORMATINFO m_WaveFormat{};
+    QString m_FilePath;
+    QString m_FileTitle;
+
+    // ---- Tempo state ----
+    bool SkipRecalc = false;
+    double CalcValue = 0.0;
+    double CalcDefault = 0.0;
+
+    // ---- Lifecycle, enabling, folders (FrmMain.cpp) ----
+    void Form_Load();
+    void Form_Unload();
+    void EnableControls(bool Enable);
+    void RememberFolder();
+    void MnuFile_Click();
+    void CmdGoto_Click();
+    void CmdReset_Click();
+    void MnuExit_Click();
+
+    // ---- Loading (FrmMain.cpp) ----
+    bool OpenFile(const QString& FileName);
+    std::int32_t CheckWaveFormat(const WAVEFORMATINFO& format);
+    void MnuOpenFile_Click();
+    void MnuCloseFile_Click();
+    void DropFiles(const QStringList& localFiles);
+    void ShowProperties();
+
+    // ---- Tempo fields and Maths menu (FrmMainTempo.cpp) ----
+    void Txt_Change(int Index);
+    void Txt_Validate(int Index, bool& Cancel);
+    void ResetTempoFields();
+    void ResetSamplesFromData();
+    void udSamples_MouseButton(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    // Returns true when the typed character must not reach the field.
+    bool Txt_KeyPress(int Index, QChar KeyAscii);
+    void Txt_MouseDown(int Index, Qt::MouseButton Button, Qt::KeyboardModifiers Shift);
+    void MnuTimes_Click();
+    void MnuDivide_Click();
+    void MnuDivideRnd_Click();
+    void MnuIncDec_Click();
+    void MnuSemitone_Click();
+
+    // ---- Wave output (FrmMainWaveOut.cpp) ----
+    void MnuSaveAs_Click();
+    void MnuSplitAs_Click();
+
+    // ---- About (frmAbout.cpp) ----
+    void MnuAbout_Click();
+
+    Desktop& desktop() { return m_Desktop; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void connectTempoFields(); // FrmMainTempo.cpp
+
+    Desktop& m_Desktop;
+    QString m_CommandLine;
+    bool m_Loaded = false;
+    bool m_Unloaded = false;
+};
+
+} // namespace metronel

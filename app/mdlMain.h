@@ -1,0 +1,115 @@
+#pragma once
+
+// Program-wide procedures without widgets: the remembered folder and its settings entry,
+// file names, the wave format record, number texts and the tempo formulas.
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <span>
+#include <stdexcept>
+#include <utility>
+
+#include <chunkwell/MediaTypes.h>
+
+namespace metronel {
+
+class Desktop;
+
+inline constexpr const char* kAppTitle = "Metronel";
+inline constexpr int kVersionMajor = 3;
+inline constexpr int kVersionMinor = 4;
+
+// ---- Settings and file names (mdlMain.cpp) ----
+
+// The remembered folder: ends in "/", or is empty.
+extern QString g_UserFilePath;
+
+// Reads g_UserFilePath from "Settings"/"UserFilePath"; "/" when there is none.
+void LoadSettings(Desktop& desktop);
+// Writes g_UserFilePath to "Settings"/"UserFilePath".
+void SaveSettings(Desktop& desktop);
+// Returns the part of path after its last "/", or the whole path.
+QString GetFileTitle(const QString& path);
+// Returns path up to and including its last "/", or empty text.
+QString GetFolder(const QString& path);
+// Joins the program's arguments by single spaces and removes every double quote.
+QString CommandLineFileName(const QStringList& arguments);
+
+// The 16-byte PCM format record, as it stands in a "fmt " record.
+struct WAVEFORMATINFO {
+    std::int16_t FormatTag = 0;
+    std::int16_t Channels = 0;
+    std::int32_t SamplesPerSec = 0;
+    std::int32_t AvgBytesPerSec = 0;
+    std::int16_t BlockAlign = 0;
+    std::int16_t BitsPerSample = 0;
+
+    static constexpr std::size_t kSize = 16;
+    // Decodes the little-endian record; missing bytes count as zero, extra ones are ignored.
+    static WAVEFORMATINFO FromBytes(std::span<const std::byte> bytes);
+    // Encodes the record little-endian.
+    std::array<std::byte, kSize> ToBytes() const;
+};
+
+// Why a format record is refused.
+enum class FormatCheck { Accepted = 0, NotPcm = 1, Inconsistent = 2 };
+// Checks a format record; raises chunkwell::OverflowError when BlockAlign x SamplesPerSec
+// leaves the signed 32-bit range.
+FormatCheck CheckFormat(const WAVEFORMATINFO& format);
+
+// ---- Number texts and tempo formulas (mdlTempo.cpp) ----
+
+// Raised by the number texts and formulas for text that is not a number, a value out of
+// range, a division by zero or any other floating fault.
+class CalcError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Tells whether text is a decimal number in the user's notation.
+bool IsNumber(const QString& text);
+// Parses text; raises CalcError when it is not a number.
+double ToDouble(const QString& text);
+// Parses text and rounds it to the nearest float32.
+float ToSingle(const QString& text);
+// Parses text and rounds it to the nearest int32, halves to even.
+std::int32_t ToInt32(const QString& text);
+// Rounds to the nearest int32, halves to even; raises CalcError out of range.
+std::int32_t RoundToInt32(double value);
+// Writes a double with at most 15 significant digits in the user's notation.
+QString DoubleText(double value);
+// Writes an int32 as plain digits.
+QString Int32Text(std::int32_t value);
+
+// Returns the tempo that bars x beats beats give over samples frames at rate.
+double BpmFromSamples(std::int32_t samples, std::int32_t rate, float bars, float beats);
+// Returns the frame count that bars x beats beats take at bpm and rate.
+std::int32_t SamplesFromBpm(double bpm, std::int32_t rate, float bars, float beats);
+// Removes every "*", "/", "\", "+", "-", "#" and "'".
+QString StripOperatorChars(const QString& text);
+// Returns samples shifted by whole semitones (12 halves the count).
+std::int32_t ShiftBySemitones(std::int32_t samples, std::int32_t semitones);
+
+// ---- Errors ----
+
+// Runs one step of a routine that goes on after a failed step: the library's raised
+// errors, failed conversions and failed allocations end the step, not the routine.
+// Returns whether the step completed.
+template <typename Step> bool SkipOnError(Step&& step) {
+    try {
+        std::forward<Step>(step)();
+        return true;
+    } catch (const chunkwell::MediaError&) {
+    } catch (const CalcError&) {
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    return false;
+}
+
+} // namespace metronel

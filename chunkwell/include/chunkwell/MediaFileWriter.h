@@ -1,0 +1,76 @@
+#pragma once
+
+#include <chunkwell/MediaTypes.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace chunkwell {
+
+class TagMediaFile;
+class MediaEvent;
+
+// Appends records and sub-containers to one container of a chunk file.
+//
+// Writing is append-only: each record goes at the end of this container. Sizes are
+// kept in memory (every growth reaches this container and every container around
+// it at once) and the 12-byte header is written back when the writer is released,
+// which is how a file is finished. A sub-container must be complete before its
+// parent adds anything after it.
+class CHUNKWELL_API MediaFileWriter : public std::enable_shared_from_this<MediaFileWriter> {
+public:
+    // Created only by MediaSystemLicence::CreateMediaFile and CreateChunk.
+    MediaFileWriter(std::shared_ptr<TagMediaFile> file, std::int32_t headerOffset,
+                    std::shared_ptr<MediaFileWriter> parent);
+    ~MediaFileWriter();
+    MediaFileWriter(const MediaFileWriter&) = delete;
+    MediaFileWriter& operator=(const MediaFileWriter&) = delete;
+
+    // Returns the container's identifier.
+    std::int32_t ChunkID() const { return m_ChunkID; }
+    // Returns the container's type.
+    std::int32_t ChunkType() const { return m_ChunkType; }
+    // Sets the identifier written back at release.
+    void ChunkID(std::int32_t value);
+    // Returns the container's size as grown so far.
+    std::int32_t ChunkSize() const { return m_ChunkSize; }
+    // Sets the type written back at release.
+    void ChunkType(std::int32_t value);
+
+    // Returns the last record added; raises RangeError before the first.
+    MEDIARECORDINFO RecordInfo() const;
+    // Appends a record header reserving RecordSize data bytes (and the pad byte).
+    bool CreateChild(RecordIdArg RecordID, std::int32_t RecordSize);
+    // Appends a sub-container and returns its writer, or nothing when the header write fails.
+    std::shared_ptr<MediaFileWriter> CreateChunk(RecordIdArg RecordID, RecordIdArg RecordType);
+    // Returns the number of records added, failed ones included.
+    std::int32_t Records() const { return m_Records; }
+
+    // Writes WriteSize bytes (0: the rest of the record) of lpWriteData at WriteOffset of the
+    // last record added. Raises RangeError for a request outside the record or larger than
+    // lpWriteData. BytesWritten is accepted and ignored.
+    bool WriteRecord(std::span<const std::byte> lpWriteData, std::int32_t WriteOffset = 0,
+                     std::int32_t WriteSize = 0, std::int32_t BytesWritten = 0);
+
+private:
+    void AddRecordSlot();
+    void OnSizeUpdate(std::int32_t& vNewValue);
+
+    std::int32_t m_HeaderOffset = 0;
+    std::int32_t m_ChunkID = 0;
+    std::int32_t m_ChunkSize = 0;
+    std::int32_t m_ChunkType = 0;
+    std::vector<MEDIARECORDINFO> m_Table;
+    std::int32_t m_Records = 0;
+    std::int32_t m_Position = 0;
+    bool m_Dirty = false;
+    std::shared_ptr<TagMediaFile> m_File;
+    std::unique_ptr<MediaEvent> cEvent;
+    // Keeps the enclosing writer alive so that its size is written back after ours.
+    std::shared_ptr<MediaFileWriter> m_Parent;
+};
+
+} // namespace chunkwell

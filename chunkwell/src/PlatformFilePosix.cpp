@@ -1,0 +1,126 @@
+#include "PlatformFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#include <utility>
+
+namespace chunkwell::platform {
+namespace {
+
+class PosixFile final : public FileHandle {
+public:
+    explicit PosixFile(int fd) : m_Fd(fd) {}
+    ~PosixFile() override { ::close(m_Fd); } // a failed close is ignored
+    PosixFile(const PosixFile&) = delete;
+    PosixFile& operator=(const PosixFile&) = delete;
+
+    bool Read(void* buffer, std::uint32_t size, std::uint32_t& got) override {
+        got = 0;
+        auto* out = static_cast<char*>(buffer);
+        // read() may deliver less than asked on a regular file (Linux caps one call
+        // below 2 GiB), so keep going until the end of the file.
+        while (got < size) {
+            ssize_t n = ::read(m_Fd, out + got, size - got);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            if (n == 0)
+                break;
+            got += static_cast<std::uint32_t>(n);
+        }
+        return true;
+    }
+
+    bool Write(const void* buffer, std::uint32_t size, std::uint32_t& put) override {
+        put = 0;
+        const auto* in = static_cast<const char*>(buffer);
+        while (put < size) {
+            ssize_t n = ::write(m_Fd, in + put, size - put);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            if (n == 0)
+                return false;
+            put += static_cast<std::uint32_t>(n);
+        }
+        return true;
+    }
+
+    std::int64_t Seek(std::uint32_t distance, Whence whence) override {
+        off_t r = ::lseek(m_Fd, static_cast<off_t>(distance),
+                          whence == Whence::Begin ? SEEK_SET : SEEK_CUR);
+        return r < 0 ? -1 : static_cast<std::int64_t>(r);
+    }
+
+private:
+    int m_Fd;
+};
+
+HandleWrapper& Wrapper() {
+    static HandleWrapper wrapper;
+    return wrapper;
+}
+
+std::unique_ptr<FileHandle> Wrap(int fd) {
+    std::unique_ptr<FileHandle> h = std::make_unique<PosixFile>(fd);
+    if (Wrapper())
+        h = Wrapper()(std::move(h));
+    return h;
+}
+
+bool Lock(int fd, bool shared) {
+    int r;
+    do {
+        r = ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+// Only regular files are chunk files: a folder, a pipe or a device is refused like a
+// missing file (opening a pipe would otherwise wait for a writer forever).
+bool IsRegular(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
+
+std::unique_ptr<FileHandle> OpenExisting(const std::string& path, bool allowShare) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return nullptr;
+    if (!IsRegular(fd) || ::fcntl(fd, F_SETFL, 0) != 0 || !Lock(fd, allowShare)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return Wrap(fd);
+}
+
+std::unique_ptr<FileHandle> CreateNew(const std::string& path, bool overwrite) {
+    int flags = O_RDWR | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL);
+    int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return nullptr;
+    if (!IsRegular(fd) || ::fcntl(fd, F_SETFL, 0) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    // Empty the file only once we hold it alone: a file in use is never truncated.
+    if (!Lock(fd, false) || (overwrite && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return Wrap(fd);
+}
+
+void SetHandleWrapperForTesting(HandleWrapper wrapper) { Wrapper() = std::move(wrapper); }
+
+} // namespace chunkwell::platform
