@@ -33,7 +33,8 @@ public:
     // Shows dlg as an open or a save dialog; returns the chosen path, or nothing when
     // the user cancels.
     virtual std::optional<QString> ShowFileDialog(const CommonDialog& dlg, bool save) = 0;
-    // Pops up menu with its top-left corner at globalPos; returns the chosen item or null.
+    // Pops up menu with its top-left corner at globalPos. The chosen item is triggered
+    // before this returns; returns it, or null when the menu was dismissed.
     virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos) = 0;
     // Opens a folder in the file manager or a mailto: link in the mail program.
     virtual void OpenUrl(const QUrl& url) = 0;
