@@ -58,6 +58,11 @@ public:
 private:
     void AddRecordSlot();
     void OnSizeUpdate(std::int32_t& vNewValue);
+    // Raises the overflow error unless growth fits this container and every one around it.
+    void CheckGrowth(std::int64_t growth) const;
+    // Positions the shared file pointer at offset and writes there; false on any failure.
+    bool WriteAt(std::int32_t offset, const std::byte* data, std::int32_t size);
+    void WriteHeader();
 
     std::int32_t m_HeaderOffset = 0;
     std::int32_t m_ChunkID = 0;

@@ -1,0 +1,196 @@
+#include <chunkwell/MediaFileWriter.h>
+
+#include "MediaEvent.h"
+#include "TagMediaFile.h"
+
+#include <array>
+#include <limits>
+#include <string>
+
+namespace chunkwell {
+namespace {
+
+constexpr std::int64_t kMax32 = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t kMin32 = std::numeric_limits<std::int32_t>::min();
+
+void PutLE32(std::byte* out, std::int32_t value) {
+    auto u = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<std::byte>((u >> (8 * i)) & 0xFFu);
+}
+
+std::int32_t GetLE32(const std::byte* in) {
+    std::uint32_t u = 0;
+    for (int i = 0; i < 4; ++i)
+        u |= static_cast<std::uint32_t>(in[i]) << (8 * i);
+    return static_cast<std::int32_t>(u);
+}
+
+std::int64_t AppendOffset(std::int32_t headerOffset, std::int32_t chunkSize) {
+    return static_cast<std::int64_t>(headerOffset) + 8 + chunkSize;
+}
+
+} // namespace
+
+MediaFileWriter::MediaFileWriter(std::shared_ptr<TagMediaFile> file, std::int32_t headerOffset,
+                                 std::shared_ptr<MediaFileWriter> parent)
+    : m_HeaderOffset(headerOffset), m_File(std::move(file)),
+      cEvent(std::make_unique<MediaEvent>(parent ? parent->cEvent.get() : nullptr)),
+      m_Parent(std::move(parent)) {
+    cEvent->Listen([this](std::int32_t& vNewValue) { OnSizeUpdate(vNewValue); });
+
+    // Start from what is on disk; a short read leaves the missing fields 0.
+    std::array<std::byte, 12> header{};
+    platform::FileHandle& handle = m_File->Handle();
+    SeekFile(handle, m_HeaderOffset);
+    std::uint32_t got = 0;
+    handle.Read(header.data(), static_cast<std::uint32_t>(header.size()), got);
+    m_ChunkID = GetLE32(&header[0]);
+    m_ChunkSize = GetLE32(&header[4]);
+    m_ChunkType = GetLE32(&header[8]);
+}
+
+MediaFileWriter::~MediaFileWriter() {
+    if (m_Dirty)
+        WriteHeader();
+}
+
+void MediaFileWriter::ChunkID(std::int32_t value) {
+    m_ChunkID = value;
+    m_Dirty = true;
+}
+
+void MediaFileWriter::ChunkType(std::int32_t value) {
+    m_ChunkType = value;
+    m_Dirty = true;
+}
+
+MEDIARECORDINFO MediaFileWriter::RecordInfo() const {
+    if (m_Position == 0)
+        throw RangeError("RecordInfo: no record has been added yet");
+    return m_Table[static_cast<std::size_t>(m_Position - 1)];
+}
+
+void MediaFileWriter::AddRecordSlot() {
+    if (m_Records == std::numeric_limits<std::int32_t>::max())
+        throw OverflowError("AddRecordSlot: too many records");
+    if (m_Records % 16 == 0)
+        m_Table.resize(static_cast<std::size_t>(m_Records) + 16);
+    ++m_Records;
+}
+
+void MediaFileWriter::CheckGrowth(std::int64_t growth) const {
+    for (const MediaFileWriter* w = this; w != nullptr; w = w->m_Parent.get()) {
+        if (static_cast<std::int64_t>(w->m_ChunkSize) + growth > kMax32)
+            throw OverflowError("container size leaves the 32-bit range");
+    }
+}
+
+bool MediaFileWriter::WriteAt(std::int32_t offset, const std::byte* data, std::int32_t size) {
+    platform::FileHandle& handle = m_File->Handle();
+    if (SeekFile(handle, offset) != offset)
+        return false;
+    std::uint32_t put = 0;
+    return handle.Write(data, static_cast<std::uint32_t>(size), put);
+}
+
+bool MediaFileWriter::CreateChild(RecordIdArg RecordID, std::int32_t RecordSize) {
+    if (RecordSize < 0)
+        throw RangeError("CreateChild: negative record size");
+    const std::int64_t pad = RecordSize & 1;
+    const std::int64_t growth = 8 + static_cast<std::int64_t>(RecordSize) + pad;
+    const std::int64_t append = AppendOffset(m_HeaderOffset, m_ChunkSize);
+    if (append + growth > kMax32)
+        throw OverflowError("CreateChild: file offset leaves the 32-bit range");
+    CheckGrowth(growth);
+
+    AddRecordSlot();
+    MEDIARECORDINFO& entry = m_Table[static_cast<std::size_t>(m_Records - 1)];
+    entry.RecordID = RecordID.Value();
+    entry.RecordSize = RecordSize;
+    entry.FileOffset = static_cast<std::int32_t>(append + 8);
+
+    std::array<std::byte, 8> header{};
+    PutLE32(&header[0], entry.RecordID);
+    PutLE32(&header[4], entry.RecordSize);
+    if (!WriteAt(static_cast<std::int32_t>(append), header.data(), 8))
+        return false;
+    // The pad byte goes on disk now, so a file ending in an odd record is as long as
+    // its container sizes say.
+    if (pad != 0) {
+        const std::byte zero{0};
+        if (!WriteAt(entry.FileOffset + RecordSize, &zero, 1))
+            return false;
+    }
+
+    cEvent->RaiseSizeUpdate(static_cast<std::int32_t>(growth));
+    m_Position = m_Records;
+    return true;
+}
+
+std::shared_ptr<MediaFileWriter> MediaFileWriter::CreateChunk(RecordIdArg RecordID,
+                                                              RecordIdArg RecordType) {
+    const std::int64_t append = AppendOffset(m_HeaderOffset, m_ChunkSize);
+    if (append + 12 > kMax32)
+        throw OverflowError("CreateChunk: file offset leaves the 32-bit range");
+    CheckGrowth(12);
+
+    AddRecordSlot();
+    MEDIARECORDINFO& entry = m_Table[static_cast<std::size_t>(m_Records - 1)];
+    entry.RecordID = RecordID.Value();
+    entry.RecordSize = 4;
+    entry.FileOffset = static_cast<std::int32_t>(append + 8);
+
+    std::array<std::byte, 8> header{};
+    PutLE32(&header[0], entry.RecordID);
+    PutLE32(&header[4], entry.RecordSize);
+    if (!WriteAt(static_cast<std::int32_t>(append), header.data(), 8))
+        return nullptr;
+    std::array<std::byte, 4> type{};
+    PutLE32(type.data(), RecordType.Value());
+    WriteAt(entry.FileOffset, type.data(), 4); // the new writer reads back whatever landed
+
+    cEvent->RaiseSizeUpdate(12);
+    m_Position = m_Records;
+    return std::make_shared<MediaFileWriter>(m_File, static_cast<std::int32_t>(append),
+                                             shared_from_this());
+}
+
+bool MediaFileWriter::WriteRecord(std::span<const std::byte> lpWriteData, std::int32_t WriteOffset,
+                                  std::int32_t WriteSize, std::int32_t /*BytesWritten*/) {
+    if (m_Position == 0)
+        throw RangeError("WriteRecord: no record has been added yet");
+    const std::int64_t end = static_cast<std::int64_t>(WriteOffset) + WriteSize;
+    if (end > kMax32 || end < kMin32)
+        throw OverflowError("WriteRecord: offset and size leave the 32-bit range");
+    const MEDIARECORDINFO& entry = m_Table[static_cast<std::size_t>(m_Position - 1)];
+    if (WriteOffset < 0 || WriteSize < 0 || end > entry.RecordSize)
+        throw RangeError("WriteRecord: request outside the record");
+    if (WriteSize == 0)
+        WriteSize = entry.RecordSize - WriteOffset;
+    if (static_cast<std::size_t>(WriteSize) > lpWriteData.size())
+        throw RangeError("WriteRecord: request larger than the data given");
+    const std::int64_t at = static_cast<std::int64_t>(entry.FileOffset) + WriteOffset;
+    if (at > kMax32)
+        throw OverflowError("WriteRecord: file offset leaves the 32-bit range");
+    return WriteAt(static_cast<std::int32_t>(at), lpWriteData.data(), WriteSize);
+}
+
+void MediaFileWriter::OnSizeUpdate(std::int32_t& vNewValue) {
+    const std::int64_t sum = static_cast<std::int64_t>(m_ChunkSize) + vNewValue;
+    if (sum > kMax32 || sum < kMin32)
+        throw OverflowError("container size leaves the 32-bit range");
+    m_ChunkSize = static_cast<std::int32_t>(sum);
+    m_Dirty = true;
+}
+
+void MediaFileWriter::WriteHeader() {
+    std::array<std::byte, 12> header{};
+    PutLE32(&header[0], m_ChunkID);
+    PutLE32(&header[4], m_ChunkSize);
+    PutLE32(&header[8], m_ChunkType);
+    WriteAt(m_HeaderOffset, header.data(), 12); // nobody is left to tell at release
+    m_Dirty = false;
+}
+
+} // namespace chunkwell
