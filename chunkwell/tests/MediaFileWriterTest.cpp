@@ -1,0 +1,336 @@
+#include "TestFiles.h"
+
+#include "PlatformFile.h"
+
+#include <chunkwell/MediaSystemLicence.h>
+
+#include <filesystem>
+#include <limits>
+#include <memory>
+
+using namespace chunkwell;
+using namespace testfiles;
+
+namespace {
+
+std::span<const std::byte> Span(const Bytes& b) {
+    return std::as_bytes(std::span(b));
+}
+
+// Wraps every handle the file layer makes so a test can fail writes on demand.
+class FailingHandle final : public platform::FileHandle {
+public:
+    FailingHandle(std::unique_ptr<platform::FileHandle> inner, std::shared_ptr<bool> fail,
+                  std::shared_ptr<int> writes)
+        : m_Inner(std::move(inner)), m_Fail(std::move(fail)), m_Writes(std::move(writes)) {}
+    bool Read(void* buffer, std::uint32_t size, std::uint32_t& got) override {
+        return m_Inner->Read(buffer, size, got);
+    }
+    bool Write(const void* buffer, std::uint32_t size, std::uint32_t& put) override {
+        ++*m_Writes;
+        if (*m_Fail) {
+            put = 0;
+            return false;
+        }
+        return m_Inner->Write(buffer, size, put);
+    }
+    std::int64_t Seek(std::uint32_t distance, platform::Whence whence) override {
+        return m_Inner->Seek(distance, whence);
+    }
+
+private:
+    std::unique_ptr<platform::FileHandle> m_Inner;
+    std::shared_ptr<bool> m_Fail;
+    std::shared_ptr<int> m_Writes;
+};
+
+class MediaFileWriterTest : public TempFolderTest {
+protected:
+    ~MediaFileWriterTest() override { platform::SetHandleWrapperForTesting({}); }
+
+    // From now on, writes fail while *failWrites is set; writes counts every attempt.
+    void InstallWrapper() {
+        auto fail = failWrites;
+        auto count = writes;
+        platform::SetHandleWrapperForTesting(
+            [fail, count](std::unique_ptr<platform::FileHandle> h) {
+                return std::make_unique<FailingHandle>(std::move(h), fail, count);
+            });
+    }
+
+    std::shared_ptr<MediaFileWriter> Create(bool overwrite = true) {
+        return msl.CreateMediaFile(path, "RIFF", "WAVE", overwrite);
+    }
+
+    MediaSystemLicence msl;
+    const std::string path = dir.File("out.wav");
+    std::shared_ptr<bool> failWrites = std::make_shared<bool>(false);
+    std::shared_ptr<int> writes = std::make_shared<int>(0);
+};
+
+// The application's own sequence, with an even and an odd sample count.
+class WaveLayoutTest : public MediaFileWriterTest,
+                       public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(WaveLayoutTest, MatchesTheWaveLayoutByteForByte) {
+    const std::size_t n = GetParam();
+    const auto pad = static_cast<std::int32_t>(n & 1);
+    const Bytes format = PcmFormat(1, 8000, 8);
+    const Bytes samples = Counting(n, 7);
+    {
+        auto w = Create();
+        ASSERT_TRUE(w);
+        EXPECT_EQ(msl.Error(), mfec_NoError);
+        EXPECT_EQ(w->ChunkID(), ID("RIFF"));
+        EXPECT_EQ(w->ChunkType(), ID("WAVE"));
+        EXPECT_EQ(w->ChunkSize(), 4);
+
+        ASSERT_TRUE(w->CreateChild("fmt", 16)); // three letters pad to "fmt "
+        EXPECT_EQ(w->ChunkSize(), 28);
+        ASSERT_TRUE(w->WriteRecord(Span(format)));
+        ASSERT_TRUE(w->CreateChild(ID("data"), static_cast<std::int32_t>(n)));
+        EXPECT_EQ(w->ChunkSize(), static_cast<std::int32_t>(36 + n) + pad);
+        ASSERT_TRUE(w->WriteRecord(Span(samples)));
+        EXPECT_EQ(w->Records(), 2);
+        EXPECT_EQ(w->RecordInfo().FileOffset, 44);
+
+        // Sizes reach the disk only at release.
+        EXPECT_EQ(GetLE32(ReadBytes(path), 4), 4u);
+    }
+    const Bytes onDisk = ReadBytes(path);
+    EXPECT_EQ(onDisk.size(), 44 + n + static_cast<std::size_t>(pad));
+    EXPECT_EQ(onDisk, WaveFile(samples, 1, 8000, 8));
+
+    auto r = msl.OpenMediaFile(path);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->ChunkSize(), static_cast<std::int32_t>(36 + n) + pad);
+    r->MoveFirst();
+    EXPECT_EQ(r->RecordInfo().FileOffset, 20);
+    r->MoveNext();
+    EXPECT_EQ(r->RecordInfo().FileOffset, 44);
+    EXPECT_EQ(r->RecordInfo().RecordSize, static_cast<std::int32_t>(n));
+}
+
+INSTANTIATE_TEST_SUITE_P(EvenAndOdd, WaveLayoutTest, ::testing::Values(0u, 6u, 7u, 1001u));
+
+TEST_F(MediaFileWriterTest, OddRecordIsFollowedByItsPadByte) {
+    {
+        auto w = Create();
+        ASSERT_TRUE(w->CreateChild("abcd", 3));
+        const std::int32_t first = w->RecordInfo().FileOffset;
+        ASSERT_TRUE(w->WriteRecord(Span(Bytes{1, 2, 3})));
+        ASSERT_TRUE(w->CreateChild("efgh", 2));
+        EXPECT_EQ(w->RecordInfo().FileOffset, first + 4 + 8);
+        ASSERT_TRUE(w->WriteRecord(Span(Bytes{4, 5})));
+    }
+    Bytes body;
+    PutRecord(body, "abcd", {1, 2, 3});
+    PutRecord(body, "efgh", {4, 5});
+    EXPECT_EQ(ReadBytes(path), Container("RIFF", "WAVE", body));
+}
+
+TEST_F(MediaFileWriterTest, ManyRecordsGrowTheTableAndReadBack) {
+    constexpr int count = 40; // crosses two blocks of table capacity
+    {
+        auto w = Create();
+        for (int i = 0; i < count; ++i) {
+            ASSERT_TRUE(w->CreateChild(ID("r000") + (i << 24), i));
+            ASSERT_TRUE(w->WriteRecord(
+                Span(Counting(static_cast<std::size_t>(i), static_cast<std::uint8_t>(i)))));
+            EXPECT_EQ(w->RecordInfo().RecordSize, i);
+        }
+        EXPECT_EQ(w->Records(), count);
+    }
+    Bytes body;
+    for (int i = 0; i < count; ++i) {
+        std::string id = "r00";
+        id += static_cast<char>('0' + i);
+        PutRecord(body, id, Counting(static_cast<std::size_t>(i), static_cast<std::uint8_t>(i)));
+    }
+    EXPECT_EQ(ReadBytes(path), Container("RIFF", "WAVE", body));
+}
+
+// Releasing the parent first must not lose the child's growth: the child keeps it alive.
+class NestedChunkTest : public MediaFileWriterTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NestedChunkTest, SizesReachEveryLevelWhateverTheReleaseOrder) {
+    const bool parentFirst = GetParam();
+    const Bytes text = Counting(10, 'a');
+    const Bytes inner = Counting(5, 'A');
+    {
+        auto top = Create();
+        auto list = top->CreateChunk("LIST", "INFO");
+        ASSERT_TRUE(list);
+        EXPECT_EQ(top->ChunkSize(), 16);
+        EXPECT_EQ(list->ChunkSize(), 4);
+        EXPECT_EQ(list->ChunkID(), ID("LIST"));
+        EXPECT_EQ(list->ChunkType(), ID("INFO"));
+        EXPECT_EQ(top->RecordInfo().RecordSize, 4);
+        EXPECT_EQ(top->RecordInfo().FileOffset, 20);
+
+        ASSERT_TRUE(list->CreateChild("ISFT", 10));
+        ASSERT_TRUE(list->WriteRecord(Span(text)));
+        EXPECT_EQ(list->ChunkSize(), 22);
+        EXPECT_EQ(top->ChunkSize(), 34);
+
+        auto deep = list->CreateChunk("LIST", "deep");
+        ASSERT_TRUE(deep);
+        ASSERT_TRUE(deep->CreateChild("in  ", 5));
+        ASSERT_TRUE(deep->WriteRecord(Span(inner)));
+        EXPECT_EQ(deep->ChunkSize(), 4 + 8 + 6);
+        EXPECT_EQ(list->ChunkSize(), 22 + 12 + 14);
+        EXPECT_EQ(top->ChunkSize(), 34 + 12 + 14);
+
+        if (parentFirst) {
+            top.reset();
+            list.reset();
+        } else {
+            deep.reset();
+            list.reset();
+        }
+    }
+    Bytes deepBody, listBody;
+    PutRecord(deepBody, "in  ", inner);
+    PutRecord(listBody, "ISFT", text);
+    Bytes deepBytes = Container("LIST", "deep", deepBody);
+    listBody.insert(listBody.end(), deepBytes.begin(), deepBytes.end());
+    EXPECT_EQ(ReadBytes(path), Container("RIFF", "WAVE", Container("LIST", "INFO", listBody)));
+
+    auto r = msl.OpenMediaFile(path);
+    ASSERT_TRUE(r);
+    r->MoveFirst();
+    auto sub = r->ExpandChunk();
+    EXPECT_EQ(sub->ChunkType(), ID("INFO"));
+    EXPECT_EQ(sub->ChunkSize(), 48);
+    sub->MoveFirst();
+    EXPECT_EQ(sub->RecordInfo().RecordID, ID("ISFT"));
+    EXPECT_EQ(sub->RecordInfo().RecordSize, 10);
+    std::vector<std::byte> got(10);
+    ASSERT_TRUE(sub->ReadRecord(got));
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), Span(text).begin()));
+}
+
+INSTANTIATE_TEST_SUITE_P(ReleaseOrder, NestedChunkTest, ::testing::Bool());
+
+TEST_F(MediaFileWriterTest, HeaderChangesAreWrittenBackOnlyWhenDirty) {
+    InstallWrapper();
+    Create().reset();
+    EXPECT_EQ(*writes, 1); // the file header only: nothing to write back
+    EXPECT_EQ(ReadBytes(path), Container("RIFF", "WAVE", {}));
+
+    {
+        auto w = Create();
+        w->ChunkType(ID("AVI "));
+        w->ChunkID(ID("RIFX"));
+        EXPECT_EQ(w->ChunkType(), ID("AVI "));
+    }
+    EXPECT_EQ(ReadBytes(path), Container("RIFX", "AVI ", {}));
+}
+
+TEST_F(MediaFileWriterTest, OverwriteRulesProtectExistingAndOpenFiles) {
+    const Bytes old = WaveFile(Counting(8));
+    WriteBytes(path, old);
+
+    EXPECT_FALSE(Create(false));
+    EXPECT_EQ(msl.Error(), mfec_CreateFileFailed);
+    EXPECT_EQ(ReadBytes(path), old);
+
+    {
+        auto reader = msl.OpenMediaFile(path, true);
+        ASSERT_TRUE(reader);
+        auto expanded = (reader->MoveFirst(), reader->ExpandChunk());
+        reader.reset(); // a reader made from it still holds the file
+        EXPECT_FALSE(Create(true));
+        EXPECT_EQ(msl.Error(), mfec_CreateFileFailed);
+        EXPECT_EQ(ReadBytes(path), old);
+    }
+
+    {
+        auto w = Create(true);
+        ASSERT_TRUE(w);
+        EXPECT_EQ(msl.Error(), mfec_NoError);
+        EXPECT_EQ(ReadBytes(path), Container("RIFF", "WAVE", {}));
+        EXPECT_FALSE(Create(true)); // held by a writer
+        EXPECT_EQ(msl.Error(), mfec_CreateFileFailed);
+    }
+    EXPECT_FALSE(msl.CreateMediaFile(dir.File("no/such/folder.wav"), "RIFF", "WAVE", true));
+    EXPECT_EQ(msl.Error(), mfec_CreateFileFailed);
+    EXPECT_FALSE(msl.CreateMediaFile(dir.Path().string(), "RIFF", "WAVE", true));
+    EXPECT_EQ(msl.Error(), mfec_CreateFileFailed);
+}
+
+TEST_F(MediaFileWriterTest, BadRequestsRaiseTheRangeErrorAndWriteNothing) {
+    auto w = Create();
+    try {
+        w->WriteRecord(Span(Counting(4)));
+        FAIL() << "WriteRecord before any record";
+    } catch (const RangeError& e) {
+        EXPECT_EQ(e.Number(), 9);
+    }
+    EXPECT_THROW(w->RecordInfo(), RangeError);
+    EXPECT_THROW(w->CreateChild("neg ", -2), RangeError);
+    EXPECT_EQ(w->Records(), 0);
+    EXPECT_EQ(w->ChunkSize(), 4);
+
+    ASSERT_TRUE(w->CreateChild("fmt ", 16));
+    const Bytes data = Counting(16, 100);
+    EXPECT_THROW(w->WriteRecord(Span(data), 8, 16), RangeError);
+    EXPECT_THROW(w->WriteRecord(Span(data), -1, 4), RangeError);
+    EXPECT_THROW(w->WriteRecord(Span(data), 0, -1), RangeError);
+    EXPECT_THROW(w->WriteRecord(Span(Counting(8)), 0, 0), RangeError); // span too small
+    try {
+        w->WriteRecord(Span(data), std::numeric_limits<std::int32_t>::max(), 1);
+        FAIL() << "offset plus size beyond 32 bits";
+    } catch (const OverflowError& e) {
+        EXPECT_EQ(e.Number(), 6);
+    }
+    EXPECT_EQ(ReadBytes(path).size(), 20u); // only headers so far
+
+    // The rest of the record from offset 8 lands at FileOffset + 8.
+    ASSERT_TRUE(w->WriteRecord(Span(data), 8, 0));
+    const Bytes onDisk = ReadBytes(path);
+    ASSERT_EQ(onDisk.size(), 36u);
+    EXPECT_TRUE(std::equal(onDisk.begin() + 28, onDisk.end(), data.begin()));
+}
+
+TEST_F(MediaFileWriterTest, FailedWritesAreReportedAndLeaveNoGrowth) {
+    InstallWrapper();
+    auto w = Create();
+    ASSERT_TRUE(w);
+
+    *failWrites = true;
+    EXPECT_FALSE(w->CreateChild("fmt ", 16));
+    EXPECT_EQ(w->Records(), 1);
+    EXPECT_EQ(w->ChunkSize(), 4);
+    EXPECT_THROW(w->RecordInfo(), RangeError);
+    EXPECT_FALSE(w->CreateChild("odd ", 3));
+    EXPECT_FALSE(w->CreateChunk("LIST", "INFO"));
+    EXPECT_EQ(w->Records(), 3);
+    EXPECT_EQ(w->ChunkSize(), 4);
+
+    *failWrites = false;
+    ASSERT_TRUE(w->CreateChild("data", 4));
+    EXPECT_EQ(w->RecordInfo().FileOffset, 20); // same append offset as the failed ones
+    *failWrites = true;
+    EXPECT_FALSE(w->WriteRecord(Span(Counting(4))));
+    *failWrites = false;
+    ASSERT_TRUE(w->WriteRecord(Span(Counting(4))));
+    w.reset();
+    Bytes body;
+    PutRecord(body, "data", Counting(4));
+    EXPECT_EQ(ReadBytes(path), Container("RIFF", "WAVE", body));
+}
+
+TEST_F(MediaFileWriterTest, FailedFileHeaderGivesCodeFourAndClosesTheFile) {
+    InstallWrapper();
+    *failWrites = true;
+    EXPECT_FALSE(Create());
+    EXPECT_EQ(msl.Error(), mfec_WriteToDataFailed);
+    EXPECT_TRUE(std::filesystem::exists(path));
+
+    *failWrites = false;
+    EXPECT_TRUE(Create()); // the failed create let go of the file
+    EXPECT_EQ(msl.Error(), mfec_NoError);
+}
+
+} // namespace
