@@ -81,15 +81,19 @@ void MediaFileReader::ScanRecords(bool all) {
             m_NextScanOffset = m_EndOffset;
             throw OverflowError("Overflow: a record's size leaves 32 bits");
         }
+        // The distance is unsigned: a negative size other than -1 points past 2 GiB, where
+        // no record can be addressed, so the scan is over (it must never wrap backward and
+        // list the same headers again).
         const auto distance = static_cast<std::uint32_t>(static_cast<std::int32_t>(step));
-        const std::int64_t moved = handle.Seek(distance, platform::Whence::Current);
-        if (moved < 0) {
-            // The move failed; remember where the next header would be and stop.
-            m_NextScanOffset =
-                static_cast<std::int32_t>(static_cast<std::uint32_t>(fileOffset) + distance);
+        const std::int64_t next = fileOffset + distance;
+        if (next > kInt32Max) {
+            m_NextScanOffset = m_EndOffset;
             return;
         }
-        m_NextScanOffset = static_cast<std::int32_t>(static_cast<std::uint32_t>(moved));
+        const std::int64_t moved = handle.Seek(distance, platform::Whence::Current);
+        m_NextScanOffset = static_cast<std::int32_t>(next);
+        if (moved != next)
+            return; // the move failed: a later walk retries from the next header
         ++batch;
     }
 }
