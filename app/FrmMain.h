@@ -138,6 +138,14 @@ private:
     void createMenus();
     void connectTempoFields(); // FrmMainTempo.cpp
 
+    // ---- Tempo fields: private state and helpers (FrmMainTempo.cpp) ----
+    int m_CalcField = -1;      // the field the running operation was started from
+    bool m_CalcFailed = false; // the operation was abandoned on an arithmetic fault
+    void SetFieldText(int Index, const QString& Text);
+    void StartCalc(int Index);
+    void WriteBackCalcValue(int Index);
+    void udSamples_Stepped(int Direction);
+
     Desktop& m_Desktop;
     QString m_CommandLine;
     bool m_Loaded = false;
