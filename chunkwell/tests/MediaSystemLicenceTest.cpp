@@ -1,0 +1,215 @@
+#include "TestFiles.h"
+#include "mdlGlobal.h"
+
+#include <chunkwell/MediaSystemLicence.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+using namespace chunkwell;
+using namespace testfiles;
+
+namespace {
+
+const std::string kOpenFailedText = "Failed to open file.\r\n"
+                                    "Please make sure this file is not open by another process\r\n"
+                                    "or the filename/path is correct.";
+
+class MediaSystemLicenceTest : public TempFolderTest {
+protected:
+    std::string Wave() {
+        const std::string path = dir.File("a.wav");
+        WriteBytes(path, WaveFile(Counting(4)));
+        return path;
+    }
+
+    // Runs probe in a child process and returns its exit status (0..255).
+    template <typename F> static int InChild(F probe) {
+        pid_t pid = ::fork();
+        if (pid == 0)
+            ::_exit(probe());
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+    }
+
+    MediaSystemLicence msl;
+};
+
+// ---- errors ----
+
+TEST_F(MediaSystemLicenceTest, MissingFileGivesCodeOneAndItsText) {
+    EXPECT_FALSE(msl.OpenMediaFile(dir.File("missing.wav")));
+    EXPECT_EQ(msl.Error(), mfec_OpenFileFailed);
+    EXPECT_EQ(msl.DisplayError(), kOpenFailedText);
+    EXPECT_TRUE(msl.OpenMediaFile(Wave()));
+    EXPECT_EQ(msl.Error(), mfec_NoError);
+    EXPECT_EQ(msl.DisplayError(), "");
+}
+
+TEST_F(MediaSystemLicenceTest, DisplayErrorTextOfEveryCode) {
+    struct Row {
+        std::int32_t code;
+        const char* text;
+    };
+    const Row rows[] = {
+        {0, ""},
+        {1, "Failed to open file.\r\nPlease make sure this file is not open by another "
+            "process\r\nor the filename/path is correct."},
+        {2, "Failed to create file.\r\nPlease make sure this file is not open by another "
+            "process\r\nor the path/filename does not already exist."},
+        {3, "An error occurred trying to read this file's data."},
+        {4, "An error occurred trying to write to this file."},
+        {5, ""},
+        {-1, ""},
+        {0x7FFFFFFF, ""},
+    };
+    for (const auto& row : rows) {
+        LastErrorCode() = static_cast<MediaFileErrorCodes>(row.code);
+        EXPECT_EQ(msl.Error(), row.code);
+        EXPECT_EQ(msl.DisplayError(), std::string(row.text)) << "code " << row.code;
+        EXPECT_EQ(ErrorText(row.code), std::string(row.text)) << "code " << row.code;
+    }
+    LastErrorCode() = mfec_NoError;
+}
+
+TEST_F(MediaSystemLicenceTest, LastErrorIsSharedByControlsButNotByThreads) {
+    MediaSystemLicence other;
+    EXPECT_FALSE(msl.OpenMediaFile(dir.File("missing")));
+    EXPECT_EQ(other.Error(), mfec_OpenFileFailed);
+    MediaFileErrorCodes seen = mfec_WriteToDataFailed;
+    std::thread([&] { seen = MediaSystemLicence().Error(); }).join();
+    EXPECT_EQ(seen, mfec_NoError);
+    EXPECT_EQ(other.Error(), mfec_OpenFileFailed);
+}
+
+TEST_F(MediaSystemLicenceTest, FolderAndFifoAreRefusedWithoutWaiting) {
+    EXPECT_FALSE(msl.OpenMediaFile(dir.Path().string()));
+    EXPECT_EQ(msl.Error(), mfec_OpenFileFailed);
+    const std::string fifo = dir.File("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_TRUE(msl.OpenMediaFile(Wave()));
+    EXPECT_FALSE(msl.OpenMediaFile(fifo));
+    EXPECT_EQ(msl.Error(), mfec_OpenFileFailed);
+    EXPECT_FALSE(msl.OpenMediaFile(""));
+}
+
+// ---- sharing ----
+
+TEST_F(MediaSystemLicenceTest, ExclusiveOpenKeepsOthersOutUntilReleased) {
+    const std::string path = Wave();
+    auto first = msl.OpenMediaFile(path);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(msl.OpenMediaFile(path));
+    EXPECT_EQ(msl.Error(), mfec_OpenFileFailed);
+    EXPECT_FALSE(msl.OpenMediaFile(path, true));
+    first.reset();
+    EXPECT_TRUE(msl.OpenMediaFile(path));
+}
+
+TEST_F(MediaSystemLicenceTest, SharedOpensCoexistButKeepExclusiveOut) {
+    const std::string path = Wave();
+    auto a = msl.OpenMediaFile(path, true);
+    auto b = msl.OpenMediaFile(path, true);
+    EXPECT_TRUE(a);
+    EXPECT_TRUE(b);
+    EXPECT_FALSE(msl.OpenMediaFile(path, false));
+    // Each shared reader keeps its own file pointer.
+    a->MoveLast();
+    b->MoveFirst();
+    EXPECT_EQ(b->RecordInfo().RecordID, ID("fmt "));
+    EXPECT_EQ(a->RecordInfo().RecordID, ID("data"));
+}
+
+TEST_F(MediaSystemLicenceTest, LocksHoldAcrossProcesses) {
+    const std::string path = Wave();
+    {
+        auto held = msl.OpenMediaFile(path);
+        ASSERT_TRUE(held);
+        EXPECT_EQ(InChild([&] {
+                      MediaSystemLicence child;
+                      return !child.OpenMediaFile(path, true) && child.Error() == 1 ? 0 : 1;
+                  }),
+                  0);
+    }
+    {
+        auto shared = msl.OpenMediaFile(path, true);
+        EXPECT_EQ(InChild([&] {
+                      MediaSystemLicence child;
+                      bool sharedOk = child.OpenMediaFile(path, true) != nullptr;
+                      bool exclusiveRefused = !child.OpenMediaFile(path, false);
+                      return sharedOk && exclusiveRefused ? 0 : 1;
+                  }),
+                  0);
+    }
+    // Released in this process: the child may now take it alone.
+    EXPECT_EQ(InChild([&] { return MediaSystemLicence().OpenMediaFile(path) ? 0 : 1; }), 0);
+}
+
+// ---- identifiers ----
+
+TEST_F(MediaSystemLicenceTest, FormatRecordIDConvertsBothWays) {
+    EXPECT_EQ(msl.FormatRecordID("RIFF"), 0x46464952);
+    EXPECT_EQ(msl.FormatRecordID("WAVE"), 0x45564157);
+    EXPECT_EQ(msl.FormatRecordID(std::string("data")), 0x61746164);
+    EXPECT_EQ(msl.FormatRecordID("fmt"), 0x20746D66);
+    EXPECT_EQ(msl.FormatRecordID("fmt "), 0x20746D66);
+    EXPECT_EQ(msl.FormatRecordID("RIFFX"), 0x46464952);
+    EXPECT_EQ(msl.FormatRecordID(""), 0x20202020);
+    EXPECT_NE(msl.FormatRecordID("riff"), msl.FormatRecordID("RIFF"));
+    EXPECT_EQ(msl.FormatRecordID(std::string_view("ab\0cd", 5)), ID("ab  "));
+
+    EXPECT_EQ(msl.FormatRecordID(std::int32_t{0x46464952}), "RIFF");
+    EXPECT_EQ(msl.FormatRecordID(std::int32_t{0x20746D66}), "fmt ");
+    EXPECT_EQ(msl.FormatRecordID(std::int32_t{0}), std::string(4, '\0'));
+    EXPECT_EQ(msl.FormatRecordID(std::int32_t{0x41}), std::string("A\0\0\0", 4));
+    EXPECT_EQ(msl.FormatRecordID(std::int32_t{-1}), std::string(4, '\xFF'));
+}
+
+TEST_F(MediaSystemLicenceTest, FormatRecordIDMatchesRecordRead) {
+    auto r = msl.OpenMediaFile(Wave());
+    r->MoveFirst();
+    EXPECT_EQ(r->RecordInfo().RecordID, msl.FormatRecordID("fmt "));
+    EXPECT_EQ(msl.FormatRecordID(r->RecordInfo().RecordID), "fmt ");
+    EXPECT_EQ(msl.FormatRecordID(r->ChunkID()), "RIFF");
+}
+
+TEST_F(MediaSystemLicenceTest, OtherNumberTypesGoThroughTheirText) {
+    struct Row {
+        std::int32_t got;
+        const char* text;
+    };
+    const Row rows[] = {
+        {msl.FormatRecordID(std::int16_t{5}), "5"},
+        {msl.FormatRecordID(std::int64_t{0x61746164}), "1635"}, // 1635017060
+        {msl.FormatRecordID(std::uint8_t{200}), "200"},
+        {msl.FormatRecordID(-12L), "-12"},
+        {msl.FormatRecordID(1.5), "1.5"},
+        {msl.FormatRecordID(1.1f), "1.1"},
+        {msl.FormatRecordID(0.25), "0.25"},
+        {msl.FormatRecordID(-0.0), "0"},
+        {msl.FormatRecordID(1e18), "1000"}, // whole numbers in plain digits
+        {msl.FormatRecordID(1e20), "1E+2"}, // beyond 64 bits: with an exponent
+        {msl.FormatRecordID(1e-7), "1E-0"},
+        {msl.FormatRecordID(true), "True"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(RecordIDToText(row.got), RecordIDToText(RecordIDFromText(row.text))) << row.text;
+}
+
+// ---- the control ----
+
+TEST_F(MediaSystemLicenceTest, ResizeAlwaysGivesTwentyFourByTwentyTwoPixels) {
+    const auto size = MediaSystemLicence::Resize(15, 15);
+    EXPECT_EQ(size.Width, 360);
+    EXPECT_EQ(size.Height, 330);
+    const auto odd = MediaSystemLicence::Resize(12, 20);
+    EXPECT_EQ(odd.Width, 24 * 12);
+    EXPECT_EQ(odd.Height, 22 * 20);
+    EXPECT_STREQ(MediaSystemLicence::ClassID, "Chunkwell.MediaSystemLicence");
+}
+
+} // namespace
