@@ -7,6 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 using namespace chunkwell;
@@ -210,6 +214,79 @@ TEST_F(MediaSystemLicenceTest, ResizeAlwaysGivesTwentyFourByTwentyTwoPixels) {
     EXPECT_EQ(odd.Width, 24 * 12);
     EXPECT_EQ(odd.Height, 22 * 20);
     EXPECT_STREQ(MediaSystemLicence::ClassID, "Chunkwell.MediaSystemLicence");
+}
+
+// Reads an XPM picture into rows of colour values ("#C0C0C0").
+std::vector<std::vector<std::string>> ReadXpm(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> strings;
+    const std::regex quoted("\"([^\"]*)\"");
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, quoted))
+            strings.push_back(m[1]);
+    }
+    if (strings.empty())
+        return {};
+    int width = 0, height = 0, colours = 0, chars = 0;
+    std::istringstream(strings[0]) >> width >> height >> colours >> chars;
+    std::map<char, std::string> palette;
+    for (int i = 1; i <= colours; ++i)
+        palette[strings.at(static_cast<std::size_t>(i))[0]] =
+            strings[static_cast<std::size_t>(i)].substr(
+                strings[static_cast<std::size_t>(i)].rfind(' ') + 1);
+    std::vector<std::vector<std::string>> pixels;
+    for (std::size_t r = static_cast<std::size_t>(colours) + 1; r < strings.size(); ++r) {
+        std::vector<std::string> row;
+        for (char c : strings[r])
+            row.push_back(palette.at(c));
+        EXPECT_EQ(row.size(), static_cast<std::size_t>(width));
+        pixels.push_back(row);
+    }
+    EXPECT_EQ(pixels.size(), static_cast<std::size_t>(height));
+    return pixels;
+}
+
+TEST(MediaSystemLicencePictures, DesignerPictureIsARaisedFramedButton) {
+    const auto p = ReadXpm(METRONEL_SOURCE_DIR "/resources/MediaSystemLicence.xpm");
+    ASSERT_EQ(p.size(), 22u);
+    ASSERT_EQ(p[0].size(), 24u);
+    for (auto [r, c] : {std::pair{0, 0}, {0, 23}, {21, 0}, {21, 23}})
+        EXPECT_EQ(p[r][c], "#C0C0C0") << "corner " << r << "," << c;
+    for (int c = 1; c < 23; ++c) {
+        EXPECT_EQ(p[0][c], "#000000");
+        EXPECT_EQ(p[21][c], "#000000");
+        EXPECT_EQ(p[20][c], "#808080");
+    }
+    for (int r = 1; r < 21; ++r) {
+        EXPECT_EQ(p[r][0], "#000000");
+        EXPECT_EQ(p[r][23], "#000000");
+        EXPECT_EQ(p[r][22], "#808080");
+    }
+    EXPECT_EQ(p[1][1], "#FFFFFF");
+    EXPECT_EQ(p[10][1], "#FFFFFF");
+    EXPECT_EQ(p[1][10], "#FFFFFF");
+    EXPECT_EQ(p[19][10], "#808080");
+    EXPECT_EQ(p[10][21], "#808080");
+    EXPECT_EQ(p[3][3], "#C0C0C0");
+    int black = 0;
+    for (int r = 2; r < 19; ++r)
+        for (int c = 2; c < 21; ++c)
+            black += p[r][c] == "#000000";
+    EXPECT_GT(black, 20) << "the note is drawn on the face";
+}
+
+TEST(MediaSystemLicencePictures, ToolboxIconIsFramedSixteenByFifteen) {
+    const auto p = ReadXpm(METRONEL_SOURCE_DIR "/resources/MediaSystemLicence30000.xpm");
+    ASSERT_EQ(p.size(), 15u);
+    ASSERT_EQ(p[0].size(), 16u);
+    for (int c = 0; c < 16; ++c) {
+        EXPECT_EQ(p[0][c], "#000000");
+        EXPECT_EQ(p[14][c], "#000000");
+    }
+    EXPECT_EQ(p[13][5], "#808080");
+    EXPECT_EQ(p[5][14], "#808080");
+    EXPECT_EQ(p[1][1], "#C0C0C0");
 }
 
 } // namespace
