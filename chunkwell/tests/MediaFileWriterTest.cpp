@@ -235,8 +235,8 @@ TEST_F(MediaFileWriterTest, OverwriteRulesProtectExistingAndOpenFiles) {
     EXPECT_EQ(msl.Error(), mfec_CreateFileFailed);
     EXPECT_EQ(ReadBytes(path), old);
 
-    {
-        auto reader = msl.OpenMediaFile(path, true);
+    for (bool share : {false, true}) {
+        auto reader = msl.OpenMediaFile(path, share);
         ASSERT_TRUE(reader);
         auto expanded = (reader->MoveFirst(), reader->ExpandChunk());
         reader.reset(); // a reader made from it still holds the file
@@ -291,6 +291,30 @@ TEST_F(MediaFileWriterTest, BadRequestsRaiseTheRangeErrorAndWriteNothing) {
     const Bytes onDisk = ReadBytes(path);
     ASSERT_EQ(onDisk.size(), 36u);
     EXPECT_TRUE(std::equal(onDisk.begin() + 28, onDisk.end(), data.begin()));
+}
+
+TEST_F(MediaFileWriterTest, SizesBeyond32BitsRaiseTheOverflowErrorAndChangeNothing) {
+    constexpr std::int32_t max = std::numeric_limits<std::int32_t>::max();
+    auto top = Create();
+    EXPECT_THROW(top->CreateChild("big ", max), OverflowError);
+    EXPECT_EQ(top->Records(), 0);
+    EXPECT_EQ(top->ChunkSize(), 4);
+
+    // Even, so reserved and not written: the file stays small.
+    ASSERT_TRUE(top->CreateChild("big ", max - 1001));
+    auto sub = top->CreateChunk("LIST", "INFO");
+    ASSERT_TRUE(sub);
+    const std::int32_t topSize = top->ChunkSize();
+    EXPECT_EQ(topSize, 4 + 8 + (max - 1001) + 12);
+    try {
+        sub->CreateChild("more", 1000);
+        FAIL() << "a growth past 32 bits";
+    } catch (const OverflowError& e) {
+        EXPECT_EQ(e.Number(), 6);
+    }
+    EXPECT_EQ(sub->ChunkSize(), 4);
+    EXPECT_EQ(top->ChunkSize(), topSize);
+    EXPECT_EQ(sub->Records(), 0);
 }
 
 TEST_F(MediaFileWriterTest, FailedWritesAreReportedAndLeaveNoGrowth) {
