@@ -119,10 +119,6 @@ void FrmMain::createControls() {
     Lbl[0] = label(QStringLiteral("Samples:"), Twips(120, 840, 645, 195), true);
     Txt[FieldSamples] = field(Twips(960, 840, 2415, 285));
 
-    udSamples = new UpDown(client);
-    udSamples->setGeometry(Twips(3360, 840, 240, 285));
-    udSamples->setEnabled(false);
-
     CmdReset = new QPushButton(QStringLiteral("!"), client);
     CmdReset->setGeometry(Twips(3720, 840, 375, 375));
     CmdReset->setToolTip(QStringLiteral("Reset to original settings."));
@@ -130,6 +126,12 @@ void FrmMain::createControls() {
 
     Lbl[1] = label(QStringLiteral("Bpm:"), Twips(360, 1200, 360, 195), true);
     Txt[FieldBpm] = field(Twips(960, 1200, 2415, 285));
+
+    // Created after the fields and buttons: it never takes the focus itself, so its place
+    // at the end of the tab order comes from creation order.
+    udSamples = new UpDown(client);
+    udSamples->setGeometry(Twips(3360, 840, 240, 285));
+    udSamples->setEnabled(false);
 
     pBar = new QProgressBar(client);
     pBar->setGeometry(Twips(360, 1920, 3615, 255));
