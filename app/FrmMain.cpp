@@ -76,7 +76,10 @@ void FrmMain::createControls() {
 
     auto label = [client](const QString& caption, const QRect& at, bool black) {
         auto* l = new QLabel(caption, client);
-        l->setGeometry(at);
+        // The captions were sized for a narrower font; a wider one must not clip them.
+        QRect fitted = at;
+        fitted.setWidth(std::max(at.width(), l->fontMetrics().horizontalAdvance(caption) + 1));
+        l->setGeometry(fitted);
         if (black) {
             QPalette p = l->palette();
             p.setColor(QPalette::WindowText, Qt::black);
