@@ -45,11 +45,4 @@ TEST(LastErrorCode, StartsAtZeroOnEveryThread) {
     LastErrorCode() = mfec_NoError;
 }
 
-TEST(RaisedErrors, CarryTheirNumbers) {
-    EXPECT_EQ(RangeError("x").Number(), 9);
-    EXPECT_EQ(OverflowError("x").Number(), 6);
-    const MediaError& base = RangeError("x");
-    EXPECT_EQ(base.Number(), 9);
-}
-
 } // namespace
