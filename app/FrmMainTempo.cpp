@@ -83,13 +83,14 @@ void FrmMain::Txt_Change(int Index) {
     QLineEdit* field = Txt[Index];
     const QString text = field->text();
     const QString stripped = StripOperatorChars(text);
+    // Whether or not a recalculation was to be skipped, a text with operator characters is
+    // replaced by its stripped form, and the change of that write runs the whole rule.
     if (stripped != text) {
         // Keep the caret where the user was typing, less the characters removed before it.
         const int cursor = field->cursorPosition();
         const int removedBefore = static_cast<int>(text.left(cursor).size() -
                                                    StripOperatorChars(text.left(cursor)).size());
         SkipRecalc = false;
-        // The nested change of this write does the recalculation, if any is due.
         field->setText(stripped);
         field->setCursorPosition(cursor - removedBefore);
         return;
