@@ -1,8 +1,206 @@
-// Placeholder body until the about window lands: the window links and stays inert.
+#include "frmAbout.h"
+
 #include "FrmMain.h"
+#include "mdlMain.h"
+#include "toolkit/Desktop.h"
+
+#include <QColor>
+#include <QFont>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QPushButton>
+#include <QUrl>
+
+#ifndef METRONEL_SUPPORT_ADDRESS
+#error "METRONEL_SUPPORT_ADDRESS must name the support mailbox (set by cmake/Install.cmake)"
+#endif
 
 namespace metronel {
 
-void FrmMain::MnuAbout_Click() {}
+namespace {
+
+// The window is laid out in twips, 15 to a pixel, so every position is a whole pixel.
+constexpr int kTwipsPerPixel = 15;
+constexpr int Px(int twips) {
+    return twips / kTwipsPerPixel;
+}
+
+// Captions at design time; Form_Load builds on these, never on what is shown.
+const QString kDesignCaption = QStringLiteral("About: ");
+const QString kDesignTitle = QStringLiteral("Application Title: ");
+const QString kDesignDescription = QStringLiteral("File Description: ");
+const QString kDesignSupport = QStringLiteral("Support: ");
+
+const QString kCR = QStringLiteral("\r");
+
+const QColor kBlack(0, 0, 0);
+const QColor kBlue(0, 0, 255);
+
+void SetTextColour(QWidget& widget, const QColor& colour) {
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget.setPalette(palette);
+}
+
+} // namespace
+
+void CaptionLabel::setCaption(const QString& caption) {
+    m_Caption = caption;
+    QString shown = caption;
+    shown.replace(QChar(u'\r'), QChar(u'\n'));
+    setText(shown);
+    adjustSize();
+}
+
+QString frmAbout::SupportAddress() {
+    return QStringLiteral(METRONEL_SUPPORT_ADDRESS);
+}
+
+frmAbout::frmAbout(Desktop& desktop, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_Desktop(desktop) {
+    setObjectName(QStringLiteral("frmAbout"));
+    setCaption(kDesignCaption);
+    setFixedSize(Px(5520), Px(2070));
+    setSizeGripEnabled(false);
+    // The design's sizes are those of a small dialog font, as in the main window.
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
+
+    // Created in tab order: the button comes first, the labels take no focus.
+    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setGeometry(Px(3840), Px(1440), Px(1500), Px(345));
+    cmdOK->setDefault(true);
+
+    auto makeLabel = [this](const char* name, const QString& caption, int left, int top, int width,
+                            int height) {
+        auto* label = new CaptionLabel(this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setGeometry(Px(left), Px(top), Px(width), Px(height));
+        label->setCaption(caption);
+        return label;
+    };
+    lblTitle = makeLabel("lblTitle", kDesignTitle, 120, 120, 1215, 195);
+    lblDescription = makeLabel("lblDescription", kDesignDescription, 120, 840, 1170, 195);
+    lblSupport = makeLabel("lblSupport", kDesignSupport, 120, 1080, 705, 255);
+
+    SetTextColour(*lblTitle, kBlack);
+    SetTextColour(*lblDescription, kBlack);
+    // The support label keeps the system's text colour, on the background of a text field so
+    // that it stands out from the window like a link.
+    lblSupport->setBackgroundRole(QPalette::Base);
+    lblSupport->setAutoFillBackground(true);
+    lblSupport->setCursor(Qt::PointingHandCursor);
+    lblSupport->installEventFilter(this);
+
+    // Labels lie beneath buttons: a long support line must not cover OK.
+    cmdOK->raise();
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+    cmdOK->setFocus();
+}
+
+void frmAbout::setCaption(const QString& caption) {
+    m_Caption = caption;
+    QString shown = caption;
+    shown.replace(QChar(u'\r'), QChar(u'\n'));
+    setWindowTitle(shown);
+}
+
+void frmAbout::setVisible(bool visible) {
+    // Opening loads the window and closing unloads it, so the texts are built afresh at
+    // every opening, and the labels stacked as on a first display.
+    if (visible && !m_Loaded) {
+        m_Loaded = true;
+        Form_Load();
+        Form_Resize();
+    } else if (!visible) {
+        m_Loaded = false;
+    }
+    QDialog::setVisible(visible);
+}
+
+void frmAbout::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    Form_Resize();
+}
+
+bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lblSupport) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            m_SkipClick = event->type() == QEvent::MouseButtonDblClick;
+            const QPoint at = mouse->position().toPoint();
+            lblSupport_MouseDown(mouse->button(), mouse->modifiers(), at.x(), at.y());
+            return true;
+        }
+        case QEvent::MouseButtonRelease: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            const QPoint at = mouse->position().toPoint();
+            lblSupport_MouseUp(mouse->button(), mouse->modifiers(), at.x(), at.y());
+            // A click is the left button pressed and released over the label.
+            const bool click = mouse->button() == Qt::LeftButton && !m_SkipClick &&
+                               lblSupport->rect().contains(at);
+            m_SkipClick = false;
+            if (click)
+                lblSupport_Click();
+            return true;
+        }
+        default:
+            break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmAbout::Form_Load() {
+    setCaption(kDesignCaption + QString::fromLatin1(kAppTitle));
+    lblTitle->setCaption(kDesignTitle + kCR + QString(8, u' ') + QString::fromLatin1(kAppTitle) +
+                         QStringLiteral(" v") + QString::number(kVersionMajor) +
+                         QStringLiteral(".") + QString::number(kVersionMinor) + kCR);
+    lblDescription->setCaption(kDesignDescription + kCR +
+                               QStringLiteral("   1. Set the b.p.m (pitch) to a wave file.\r"
+                                              "   2. Split the wave sound into separate wave "
+                                              "files.\r"
+                                              "   3. Adv. math calculator.") +
+                               kCR);
+    lblSupport->setCaption(kDesignSupport + SupportAddress() + QStringLiteral(" (Click Here) "));
+}
+
+void frmAbout::Form_Resize() {
+    // Whole pixels are whole multiples of 15 twips, so pixel sums are exact.
+    lblDescription->move(lblDescription->x(), lblTitle->y() + lblTitle->height());
+    lblSupport->move(lblSupport->x(), lblDescription->y() + lblDescription->height());
+}
+
+void frmAbout::cmdOK_Click() {
+    close();
+}
+
+void frmAbout::lblSupport_Click() {
+    m_Desktop.OpenUrl(QUrl(QStringLiteral("mailto:") + SupportAddress() +
+                           QStringLiteral("?subject=I need help!!")));
+}
+
+void frmAbout::lblSupport_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+    SetTextColour(*lblSupport, kBlue);
+}
+
+void frmAbout::lblSupport_MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+    SetTextColour(*lblSupport, kBlack);
+}
+
+void FrmMain::MnuAbout_Click() {
+    // Modal: the main window takes no input until the about window closes, which unloads it.
+    frmAbout about(desktop(), this);
+    about.exec();
+}
 
 } // namespace metronel
