@@ -1,0 +1,447 @@
+#include "mdlWaveOut.h"
+
+#include "toolkit/Desktop.h"
+
+#include <QFile>
+
+#include <sys/mman.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+namespace metronel {
+
+// ---- SoundBuffer ----
+
+namespace {
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::size_t RoundUp(std::size_t value, std::size_t unit) {
+    return (value + unit - 1) / unit * unit;
+}
+} // namespace
+
+SoundBuffer::SoundBuffer(std::size_t size) {
+    if (size == 0)
+        return;
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    if (size < kHugePage) {
+        const std::size_t length = RoundUp(size, page);
+        void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        m_Map = p;
+        m_MapLength = length;
+    } else {
+        // Huge pages need 2 MiB alignment: map one huge page more and trim both ends.
+        if (size > SIZE_MAX - 2 * kHugePage)
+            throw std::bad_alloc();
+        const std::size_t length = RoundUp(size, kHugePage);
+        const std::size_t mapped = length + kHugePage;
+        void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        const auto start = reinterpret_cast<std::uintptr_t>(p);
+        const std::uintptr_t aligned = RoundUp(start, kHugePage);
+        const std::size_t head = aligned - start;
+        const std::size_t tail = mapped - head - length;
+        if (head)
+            munmap(p, head);
+        if (tail)
+            munmap(reinterpret_cast<void*>(aligned + length), tail);
+        m_Map = reinterpret_cast<void*>(aligned);
+        m_MapLength = length;
+        madvise(m_Map, m_MapLength, MADV_HUGEPAGE); // only advice: fine if refused
+    }
+    m_Data = static_cast<std::byte*>(m_Map);
+    m_Size = size;
+}
+
+SoundBuffer::~SoundBuffer() {
+    Release();
+}
+
+SoundBuffer::SoundBuffer(SoundBuffer&& other) noexcept
+    : m_Data(std::exchange(other.m_Data, nullptr)), m_Size(std::exchange(other.m_Size, 0)),
+      m_Map(std::exchange(other.m_Map, nullptr)), m_MapLength(std::exchange(other.m_MapLength, 0)) {
+}
+
+SoundBuffer& SoundBuffer::operator=(SoundBuffer&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_Data = std::exchange(other.m_Data, nullptr);
+        m_Size = std::exchange(other.m_Size, 0);
+        m_Map = std::exchange(other.m_Map, nullptr);
+        m_MapLength = std::exchange(other.m_MapLength, 0);
+    }
+    return *this;
+}
+
+void SoundBuffer::Release() noexcept {
+    if (m_Map)
+        munmap(m_Map, m_MapLength);
+    m_Map = nullptr;
+    m_MapLength = 0;
+    m_Data = nullptr;
+    m_Size = 0;
+}
+
+// ---- ResampleFrames ----
+
+std::byte SilenceByte(const WAVEFORMATINFO& format) {
+    return format.BitsPerSample == 8 ? std::byte{0x80} : std::byte{0};
+}
+
+namespace {
+
+// The index formula as written: two double divisions, then nearest, halves to even
+// (independent of the floating rounding mode). s >= 0 here.
+std::uint64_t FormulaIndex(std::uint64_t i, std::int32_t sourceFrames,
+                           std::int32_t destinationFrames) {
+    const double d = static_cast<double>(destinationFrames - 1) / static_cast<double>(i);
+    const double s = static_cast<double>(sourceFrames) / d;
+    auto whole = static_cast<std::uint64_t>(s);
+    const double fraction = s - static_cast<double>(whole);
+    if (fraction > 0.5 || (fraction == 0.5 && (whole & 1) != 0))
+        ++whole;
+    return whole;
+}
+
+// Why a cheaper index is the same index. Let x = i * S / N exactly (S source frames,
+// N = destinationFrames - 1, i <= N, so x <= S < 2^31). The formula's two divisions leave
+// it within a relative 2^-52 of x, that is within 2^-21. The estimate e = fl(fl(i * fl(S/N))
+// + 0.5) lies within 2^-21 + 2^-22 < 2^-20 of x + 0.5. So when e is at least 2^-19 away
+// from a whole number, x is more than 2^-20 away from a half, the formula's value lies on
+// the same side of that half, and both round to floor(e). Frames whose estimate falls
+// closer (exact halves among them, where the formula's own errors decide) take the formula.
+constexpr double kNear = 0x1p-19;
+
+struct IndexRule {
+    double ratio;
+    std::int32_t sourceFrames;
+    std::int32_t destinationFrames;
+
+    std::uint64_t operator()(std::uint64_t i) const {
+        const double e = static_cast<double>(i) * ratio + 0.5;
+        const auto k = static_cast<std::uint64_t>(e);
+        const double fraction = e - static_cast<double>(k);
+        if (fraction >= kNear && fraction <= 1.0 - kNear) [[likely]]
+            return k;
+        return FormulaIndex(i, sourceFrames, destinationFrames);
+    }
+};
+
+template <std::size_t BlockAlign> struct Frame {
+    static void Copy(std::byte* dst, const std::byte* src, std::uint64_t i, std::uint64_t s,
+                     std::size_t) {
+        std::memcpy(dst + i * BlockAlign, src + s * BlockAlign, BlockAlign);
+    }
+};
+
+template <> struct Frame<0> { // any other size
+    static void Copy(std::byte* dst, const std::byte* src, std::uint64_t i, std::uint64_t s,
+                     std::size_t size) {
+        std::memcpy(dst + i * size, src + s * size, size);
+    }
+};
+
+// Copies frames from..D-1, one index at a time.
+template <std::size_t BlockAlign>
+void PickScalar(std::byte* dst, const std::byte* src, const IndexRule& rule, std::uint64_t from,
+                std::uint64_t D, std::uint64_t last, std::size_t size) {
+    for (std::uint64_t i = from; i < D; ++i)
+        Frame<BlockAlign>::Copy(dst, src, i, std::min(rule(i), last), size);
+}
+
+#if defined(__x86_64__)
+// Eight indexes at once with AVX2, then eight frame copies. For 4-byte frames, when the
+// eight source frames lie within 16 of the first, two loads and two permutes replace the
+// copies (gathers are slower than this on the machines measured).
+// The formula itself for four frames: the same correctly rounded divisions, then the
+// nearest whole number, halves to even.
+__attribute__((target("avx2"), always_inline)) inline __m128i
+FormulaAvx2(__m256d i, __m256d destinationFramesLess1, __m256d sourceFrames) {
+    const __m256d y = _mm256_div_pd(sourceFrames, _mm256_div_pd(destinationFramesLess1, i));
+    return _mm256_cvttpd_epi32(_mm256_round_pd(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+}
+
+template <std::size_t BlockAlign>
+__attribute__((target("avx2"))) void PickAvx2(std::byte* dst, const std::byte* src,
+                                              const IndexRule& rule, std::uint64_t D,
+                                              std::uint64_t last, std::size_t size) {
+    const __m256d ratio = _mm256_set1_pd(rule.ratio);
+    const __m256d half = _mm256_set1_pd(0.5);
+    const __m256d low = _mm256_set1_pd(kNear);
+    const __m256d high = _mm256_set1_pd(1.0 - kNear);
+    const __m256d eight = _mm256_set1_pd(8.0);
+    const __m256i lastIndex = _mm256_set1_epi32(static_cast<std::int32_t>(last));
+    const __m256i seven = _mm256_set1_epi32(7);
+    __m256d i0 = _mm256_setr_pd(1.0, 2.0, 3.0, 4.0);
+    __m256d i1 = _mm256_setr_pd(5.0, 6.0, 7.0, 8.0);
+    const __m256d dividend = _mm256_set1_pd(static_cast<double>(rule.destinationFrames - 1));
+    const __m256d sourceFrames = _mm256_set1_pd(static_cast<double>(rule.sourceFrames));
+    std::uint64_t i = 1;
+    alignas(32) std::int32_t index[8];
+    for (; i + 8 <= D; i += 8, i0 = _mm256_add_pd(i0, eight), i1 = _mm256_add_pd(i1, eight)) {
+        const __m256d e0 = _mm256_add_pd(_mm256_mul_pd(i0, ratio), half);
+        const __m256d e1 = _mm256_add_pd(_mm256_mul_pd(i1, ratio), half);
+        const __m128i k0 = _mm256_cvttpd_epi32(e0); // e < 2^31: fits
+        const __m128i k1 = _mm256_cvttpd_epi32(e1);
+        const __m256d f0 = _mm256_sub_pd(e0, _mm256_cvtepi32_pd(k0));
+        const __m256d f1 = _mm256_sub_pd(e1, _mm256_cvtepi32_pd(k1));
+        const __m256d ok0 =
+            _mm256_and_pd(_mm256_cmp_pd(f0, low, _CMP_GE_OQ), _mm256_cmp_pd(f0, high, _CMP_LE_OQ));
+        const __m256d ok1 =
+            _mm256_and_pd(_mm256_cmp_pd(f1, low, _CMP_GE_OQ), _mm256_cmp_pd(f1, high, _CMP_LE_OQ));
+        __m256i k = _mm256_set_m128i(k1, k0);
+        if (_mm256_movemask_pd(_mm256_and_pd(ok0, ok1)) != 0xF) [[unlikely]]
+            k = _mm256_set_m128i(FormulaAvx2(i1, dividend, sourceFrames),
+                                 FormulaAvx2(i0, dividend, sourceFrames));
+        k = _mm256_min_epi32(k, lastIndex);
+        if constexpr (BlockAlign == 4) {
+            const auto base = static_cast<std::uint32_t>(_mm256_cvtsi256_si32(k));
+            const __m256i offset = _mm256_sub_epi32(k, _mm256_set1_epi32(static_cast<int>(base)));
+            const __m256i beyond =
+                _mm256_or_si256(_mm256_cmpgt_epi32(offset, _mm256_set1_epi32(15)),
+                                _mm256_cmpgt_epi32(_mm256_setzero_si256(), offset));
+            if (base + std::uint64_t{16} <= last + 1 && _mm256_testz_si256(beyond, beyond)) {
+                const std::byte* window = src + std::uint64_t{base} * 4;
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32));
+                const __m256i pa = _mm256_permutevar8x32_epi32(a, offset);
+                const __m256i pb = _mm256_permutevar8x32_epi32(b, offset);
+                const __m256i frames =
+                    _mm256_blendv_epi8(pa, pb, _mm256_cmpgt_epi32(offset, seven));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i * 4), frames);
+                continue;
+            }
+        }
+        _mm256_store_si256(reinterpret_cast<__m256i*>(index), k);
+        for (int j = 0; j < 8; ++j)
+            Frame<BlockAlign>::Copy(dst, src, i + j, static_cast<std::uint32_t>(index[j]), size);
+    }
+    PickScalar<BlockAlign>(dst, src, rule, i, D, last, size);
+}
+#endif
+
+template <std::size_t BlockAlign>
+void PickFixed(std::byte* dst, const std::byte* src, std::int32_t sourceFrames,
+               std::int32_t destinationFrames, std::uint64_t last, std::size_t size) {
+    Frame<BlockAlign>::Copy(dst, src, 0, 0, size);
+    const auto D = static_cast<std::uint64_t>(destinationFrames);
+    if (D < 2)
+        return;
+    const IndexRule rule{static_cast<double>(sourceFrames) / static_cast<double>(D - 1),
+                         sourceFrames, destinationFrames};
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        return PickAvx2<BlockAlign>(dst, src, rule, D, last, size);
+#endif
+    PickScalar<BlockAlign>(dst, src, rule, 1, D, last, size);
+}
+
+} // namespace
+
+void ResampleFrames(std::span<std::byte> destination, std::span<const std::byte> source,
+                    std::int32_t sourceFrames, std::int16_t blockAlign,
+                    std::int32_t destinationFrames, std::byte silence) {
+    if (blockAlign < 1 || destinationFrames < 1)
+        return;
+    const auto frameSize = static_cast<std::size_t>(blockAlign);
+    const std::size_t bytes = frameSize * static_cast<std::size_t>(destinationFrames);
+    if (destination.size() < bytes)
+        throw std::length_error("ResampleFrames: the destination is too small");
+    const std::uint64_t wholeFrames = std::min<std::uint64_t>(
+        source.size() / frameSize, static_cast<std::uint64_t>(std::max(sourceFrames, 0)));
+    if (wholeFrames == 0) {
+        std::memset(destination.data(), std::to_integer<int>(silence), bytes);
+        return;
+    }
+    const std::uint64_t last = wholeFrames - 1;
+    std::byte* dst = destination.data();
+    const std::byte* src = source.data();
+    switch (blockAlign) {
+    case 1:
+        return PickFixed<1>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+    case 2:
+        return PickFixed<2>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+    case 3:
+        return PickFixed<3>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+    case 4:
+        return PickFixed<4>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+    case 5:
+        return PickFixed<5>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+    case 6:
+        return PickFixed<6>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+    case 7:
+        return PickFixed<7>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+    case 8:
+        return PickFixed<8>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+    default:
+        return PickFixed<0>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+    }
+}
+
+// ---- Bringing a sound to a length ----
+
+bool IsOwnLength(std::int32_t dataSize, const WAVEFORMATINFO& format, std::int32_t n) {
+    const double q = static_cast<double>(dataSize) / static_cast<double>(format.BlockAlign);
+    return q == static_cast<double>(n);
+}
+
+SoundBuffer PickFrames(std::span<const std::byte> source, std::int32_t dataSize,
+                       const WAVEFORMATINFO& format, std::int32_t n) {
+    if (n < 1 || format.BlockAlign < 1)
+        throw std::length_error("PickFrames: no frames to pick");
+    const std::int64_t bytes = std::int64_t{format.BlockAlign} * n;
+    if (bytes > INT32_MAX)
+        throw chunkwell::OverflowError("Overflow: the new sound leaves 32 bits");
+    const std::int32_t m =
+        RoundToInt32(static_cast<double>(dataSize) / static_cast<double>(format.BlockAlign));
+    SoundBuffer destination(static_cast<std::size_t>(bytes));
+    ResampleFrames(destination.span(), source, m, format.BlockAlign, n, SilenceByte(format));
+    return destination;
+}
+
+// ---- Writing wave files ----
+
+namespace {
+WaveOutResult Failure(chunkwell::MediaFileErrorCodes code) {
+    WaveOutResult result;
+    result.outcome = code == chunkwell::mfec_ReadDataFailed ? WaveOutResult::Outcome::ReadFailed
+                                                            : WaveOutResult::Outcome::WriteFailed;
+    result.errorCode = code;
+    result.errorText = chunkwell::ErrorText(code);
+    return result;
+}
+} // namespace
+
+WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& path,
+                            const WAVEFORMATINFO& format, std::span<const std::byte> data,
+                            bool overwrite) {
+    WaveOutResult result;
+    const std::string name = QFile::encodeName(path).toStdString();
+    auto writer = msl.CreateMediaFile(name, "RIFF", "WAVE", overwrite);
+    if (!writer) {
+        result.outcome = WaveOutResult::Outcome::CreateFailed;
+        result.errorCode = msl.Error();
+        result.errorText = msl.DisplayError();
+        // A header that could not be written leaves a file of ours behind.
+        if (result.errorCode == chunkwell::mfec_WriteToDataFailed)
+            QFile::remove(path);
+        return result;
+    }
+    bool written = false;
+    try {
+        const auto fmt = format.ToBytes();
+        if (data.size() > static_cast<std::size_t>(INT32_MAX))
+            throw chunkwell::OverflowError("Overflow: the sound leaves 32 bits");
+        const auto size = static_cast<std::int32_t>(data.size());
+        written = writer->CreateChild("fmt ", WAVEFORMATINFO::kSize) && writer->WriteRecord(fmt) &&
+                  writer->CreateChild("data", size) && (size == 0 || writer->WriteRecord(data));
+    } catch (const chunkwell::MediaError&) {
+        // A record that cannot be placed is a write that failed, not one to skip: skipping
+        // would put the sound into the record before it.
+        written = false;
+    }
+    writer.reset(); // writes the sizes back and closes the file
+    if (!written) {
+        QFile::remove(path);
+        return Failure(chunkwell::mfec_WriteToDataFailed);
+    }
+    return result;
+}
+
+bool ReadSound(chunkwell::MediaFileReader& reader, std::int32_t dataSize, SoundBuffer& source) {
+    source = SoundBuffer();
+    if (dataSize < 0)
+        return false;
+    SoundBuffer buffer(static_cast<std::size_t>(dataSize));
+    if (dataSize > 0 && !reader.ReadRecord(buffer.span()))
+        return false;
+    source = std::move(buffer);
+    return true;
+}
+
+WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path,
+                         const WAVEFORMATINFO& format, std::span<const std::byte> source,
+                         std::int32_t dataSize, std::int32_t n) {
+    // Picking from a sound that is not all there would write silence as if it were music.
+    if (dataSize < 0 || source.size() < static_cast<std::size_t>(dataSize))
+        return Failure(chunkwell::mfec_ReadDataFailed);
+    source = source.first(static_cast<std::size_t>(dataSize));
+    std::span<const std::byte> output;
+    SoundBuffer destination;
+    if (IsOwnLength(dataSize, format, n))
+        output = source;
+    else if (SkipOnError([&] { destination = PickFrames(source, dataSize, format, n); }))
+        output = destination.span();
+    return WriteWaveFile(msl, path, format, output, true);
+}
+
+void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result) {
+    desktop.MsgBox(QString::fromStdString(result.errorText), MsgIcon::Critical,
+                   QStringLiteral("Error: ") + QString::number(result.errorCode));
+}
+
+// ---- Split ----
+
+QString SplitPieceName(const QString& baseName, int k) {
+    return baseName + u'[' + QString::number(k) + QStringLiteral("].wav");
+}
+
+std::int32_t FramesPerPart(std::int32_t totalFrames, std::uint8_t parts) {
+    if (parts == 0)
+        throw CalcError("division by zero");
+    return RoundToInt32(static_cast<double>(totalFrames) / static_cast<double>(parts));
+}
+
+int WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& formatRecord,
+                    std::uint8_t parts, const QString& baseName, chunkwell::MediaSystemLicence& msl,
+                    SplitProgress& progress, Desktop& desktop) {
+    const std::int16_t blockAlign = formatRecord.BlockAlign;
+    if (blockAlign < 1)
+        throw CalcError("no frames: block align below 1");
+    std::int32_t totalFrames =
+        RoundToInt32(static_cast<double>(frames.size()) / static_cast<double>(blockAlign));
+    // Rounding up must not count an incomplete frame at the end: it is not there to write.
+    totalFrames = std::min<std::int64_t>(totalFrames, frames.size() / blockAlign);
+    const std::int32_t framesPerPart = FramesPerPart(totalFrames, parts);
+
+    // A range of one value shows nothing; with one piece, 0..1 lets the bar fill.
+    const int minimum = parts == 1 ? 0 : 1;
+    progress.SetRange(minimum, parts);
+    progress.SetValue(minimum);
+
+    std::int32_t remaining = totalFrames;
+    std::size_t position = 0;
+    int complete = 0;
+    for (int k = 1; k <= parts; ++k) {
+        const std::int32_t count = remaining <= framesPerPart ? remaining : framesPerPart;
+        const auto bytes = static_cast<std::size_t>(blockAlign) * static_cast<std::size_t>(count);
+        const WaveOutResult result = WriteWaveFile(msl, SplitPieceName(baseName, k), formatRecord,
+                                                   frames.subspan(position, bytes), false);
+        if (!result.Written()) {
+            ShowWaveOutError(desktop, result);
+            break;
+        }
+        ++complete;
+        position += bytes;
+        remaining -= count;
+        progress.SetValue(k);
+        progress.ProcessEvents();
+    }
+    progress.SetValue(minimum);
+    return complete;
+}
+
+} // namespace metronel

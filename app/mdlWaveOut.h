@@ -1,0 +1,139 @@
+#pragma once
+
+// Wave output without widgets: sound buffers, picking frames to a new length, and writing
+// one wave file or numbered pieces through Chunkwell. The window's Save As and Split As
+// only gather their inputs here and show what comes back; benchmarks call the same code.
+
+#include "mdlMain.h"
+
+#include <chunkwell/MediaSystemLicence.h>
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace metronel {
+
+class Desktop;
+
+// A zero-filled byte buffer for a whole sound (up to 2 GiB). It is an anonymous mapping
+// advised for transparent huge pages: for buffers this large, first-touch page faults
+// cost far more than the copies themselves. Raises std::bad_alloc when it cannot be had.
+class SoundBuffer {
+public:
+    SoundBuffer() noexcept = default;
+    explicit SoundBuffer(std::size_t size);
+    ~SoundBuffer();
+    SoundBuffer(SoundBuffer&& other) noexcept;
+    SoundBuffer& operator=(SoundBuffer&& other) noexcept;
+    SoundBuffer(const SoundBuffer&) = delete;
+    SoundBuffer& operator=(const SoundBuffer&) = delete;
+
+    std::byte* data() noexcept { return m_Data; }
+    const std::byte* data() const noexcept { return m_Data; }
+    std::size_t size() const noexcept { return m_Size; }
+    bool empty() const noexcept { return m_Size == 0; }
+    std::span<std::byte> span() noexcept { return {m_Data, m_Size}; }
+    std::span<const std::byte> span() const noexcept { return {m_Data, m_Size}; }
+
+private:
+    void Release() noexcept;
+
+    std::byte* m_Data = nullptr;
+    std::size_t m_Size = 0;
+    void* m_Map = nullptr;
+    std::size_t m_MapLength = 0;
+};
+
+// Returns the byte a silent sample is made of: 0x80 for 8-bit PCM, 0 otherwise.
+std::byte SilenceByte(const WAVEFORMATINFO& format);
+
+// Fills destination with destinationFrames frames of blockAlign bytes picked by index from
+// source: frame i takes source frame round((sourceFrames / ((destinationFrames - 1) / i))),
+// divisions in double precision, halves to even; frame 0 takes frame 0. An index at or past
+// the last whole source frame takes that frame, so the source is never read past its end
+// and an incomplete trailing frame never at all; with no whole source frame every byte is
+// silence. Raises std::length_error when destination is too small; nothing for a frame
+// count or block align below 1.
+void ResampleFrames(std::span<std::byte> destination, std::span<const std::byte> source,
+                    std::int32_t sourceFrames, std::int16_t blockAlign,
+                    std::int32_t destinationFrames, std::byte silence = std::byte{0});
+
+// Returns n frames picked from the sound of dataSize bytes in source (its frame count
+// dataSize / BlockAlign rounded, halves to even). Raises chunkwell::OverflowError when
+// BlockAlign x n leaves 32 bits, std::length_error when n or BlockAlign is below 1, and
+// std::bad_alloc when the buffer cannot be had.
+SoundBuffer PickFrames(std::span<const std::byte> source, std::int32_t dataSize,
+                       const WAVEFORMATINFO& format, std::int32_t n);
+
+// Tells whether n frames are exactly the sound's own dataSize / BlockAlign frames, in which
+// case the sound is written as it is.
+bool IsOwnLength(std::int32_t dataSize, const WAVEFORMATINFO& format, std::int32_t n);
+
+// The outcome of writing one wave file.
+struct WaveOutResult {
+    enum class Outcome {
+        Written,      // complete and closed
+        CreateFailed, // the library gave no writer; errorCode and errorText are its own
+        WriteFailed,  // a record could not be written; the incomplete file was removed
+        ReadFailed,   // the open sound could not be read whole; nothing was written
+    };
+    Outcome outcome = Outcome::Written;
+    std::int32_t errorCode = 0;
+    std::string errorText;
+
+    bool Written() const { return outcome == Outcome::Written; }
+};
+
+// Reads the whole current record of reader (dataSize bytes) into source. Returns false,
+// leaving source empty, when the record cannot be read; raises std::bad_alloc.
+bool ReadSound(chunkwell::MediaFileReader& reader, std::int32_t dataSize, SoundBuffer& source);
+
+// Writes path as "RIFF"/"WAVE" holding "fmt " (the 16-byte format) and "data" (data).
+// A file that cannot be finished is removed, unless it was never created.
+WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& path,
+                            const WAVEFORMATINFO& format, std::span<const std::byte> data,
+                            bool overwrite);
+
+// Writes the open sound (dataSize bytes read into source) brought to n frames to path,
+// replacing any file of that name. When n is the sound's own length the bytes are written
+// unchanged; when no n frames can be picked (n below 1, too large) "data" is left empty.
+// A source holding less than dataSize bytes writes nothing: the outcome is ReadFailed.
+WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path,
+                         const WAVEFORMATINFO& format, std::span<const std::byte> source,
+                         std::int32_t dataSize, std::int32_t n);
+
+// Shows the critical box of a failed write: the library's text, titled "Error: " + code.
+void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result);
+
+// What the split drives while it writes: a progress display and the event loop.
+class SplitProgress {
+public:
+    virtual ~SplitProgress() = default;
+    // Sets the displayed range.
+    virtual void SetRange(int minimum, int maximum) = 0;
+    // Sets the displayed value.
+    virtual void SetValue(int value) = 0;
+    // Lets the window handle its pending events.
+    virtual void ProcessEvents() = 0;
+};
+
+// Returns the name of piece k: baseName + "[" + k + "].wav".
+QString SplitPieceName(const QString& baseName, int k);
+
+// Returns the frame count of each piece of a split of totalFrames into parts: the
+// rounded share, the last pieces taking what remains. Raises CalcError for parts 0.
+std::int32_t FramesPerPart(std::int32_t totalFrames, std::uint8_t parts);
+
+// Writes frames as parts consecutive pieces of equal length, each a new wave file named by
+// SplitPieceName, never replacing a file. A piece that cannot be created or written ends
+// the split with its box on desktop; complete pieces stay. Returns the number of complete
+// pieces. Raises CalcError for parts 0, before anything is written.
+int WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& formatRecord,
+                    std::uint8_t parts, const QString& baseName, chunkwell::MediaSystemLicence& msl,
+                    SplitProgress& progress, Desktop& desktop);
+
+} // namespace metronel

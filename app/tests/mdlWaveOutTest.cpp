@@ -1,0 +1,378 @@
+// Frame picking, sound buffers and the writing routines of wave output, on real files.
+#include "mdlWaveOut.h"
+
+#include "ScriptedDesktop.h"
+#include "WaveFiles.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace metronel::testing {
+
+// What SoX reads from a wave file: rate, channels, frames; all -1 when it cannot read it.
+struct SoxInfo {
+    long rate = -1;
+    long channels = -1;
+    long frames = -1;
+};
+
+SoxInfo ReadWithSox(const QString& path) {
+    auto ask = [&](const char* option) -> long {
+        QProcess p;
+        p.start(QStringLiteral("soxi"), {QString::fromLatin1(option), path});
+        if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit ||
+            p.exitCode() != 0)
+            return -1;
+        bool ok = false;
+        const long value = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed().toLong(&ok);
+        return ok ? value : -1;
+    };
+    return {ask("-r"), ask("-c"), ask("-s")};
+}
+
+// Lowers the soft file size limit of this process, so that writes past it fail as on a
+// full disk (EFBIG, with SIGXFSZ ignored); restores both on destruction.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_Old);
+        m_OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = m_Old;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_Old);
+        std::signal(SIGXFSZ, m_OldHandler);
+    }
+
+private:
+    rlimit m_Old{};
+    void (*m_OldHandler)(int) = nullptr;
+};
+
+} // namespace metronel::testing
+
+namespace metronel {
+namespace {
+
+using namespace metronel::testing;
+
+std::span<const std::byte> Bytes(const QByteArray& a) {
+    return {reinterpret_cast<const std::byte*>(a.constData()), static_cast<std::size_t>(a.size())};
+}
+
+// The index rule written out plainly, as the reference for the fast one.
+std::vector<std::byte> Reference(const std::vector<std::byte>& source, std::int32_t sourceFrames,
+                                 int blockAlign, std::int32_t destinationFrames) {
+    std::vector<std::byte> out(static_cast<std::size_t>(blockAlign) * destinationFrames);
+    const std::int64_t whole = std::min<std::int64_t>(source.size() / blockAlign, sourceFrames);
+    for (std::int64_t i = 0; i < destinationFrames; ++i) {
+        std::int64_t s = 0;
+        if (i >= 1) {
+            const double d = static_cast<double>(destinationFrames - 1) / static_cast<double>(i);
+            s = static_cast<std::int64_t>(std::nearbyint(static_cast<double>(sourceFrames) / d));
+        }
+        s = std::min(s, whole - 1);
+        std::memcpy(out.data() + i * blockAlign, source.data() + s * blockAlign, blockAlign);
+    }
+    return out;
+}
+
+std::vector<std::byte> Pattern(std::size_t bytes, unsigned seed) {
+    std::vector<std::byte> v(bytes);
+    std::mt19937 random(seed);
+    for (auto& b : v)
+        b = static_cast<std::byte>(random());
+    return v;
+}
+
+void ExpectSameAsReference(std::int32_t sourceFrames, int blockAlign,
+                           std::int32_t destinationFrames) {
+    const auto source = Pattern(static_cast<std::size_t>(sourceFrames) * blockAlign,
+                                static_cast<unsigned>(sourceFrames * 31 + destinationFrames));
+    std::vector<std::byte> out(static_cast<std::size_t>(blockAlign) * destinationFrames);
+    ResampleFrames(out, source, sourceFrames, static_cast<std::int16_t>(blockAlign),
+                   destinationFrames);
+    ASSERT_TRUE(out == Reference(source, sourceFrames, blockAlign, destinationFrames))
+        << sourceFrames << " -> " << destinationFrames << " frames of " << blockAlign;
+}
+
+// Picks by index from a source whose frame k holds the byte k.
+std::vector<int> PickedIndexes(std::int32_t sourceFrames, std::int32_t destinationFrames) {
+    std::vector<std::byte> source(sourceFrames);
+    for (int k = 0; k < sourceFrames; ++k)
+        source[k] = static_cast<std::byte>(k);
+    std::vector<std::byte> out(destinationFrames);
+    ResampleFrames(out, source, sourceFrames, 1, destinationFrames);
+    std::vector<int> picked;
+    for (std::byte b : out)
+        picked.push_back(std::to_integer<int>(b));
+    return picked;
+}
+
+TEST(ResampleFrames, MatchesTheFormulaForSmallSizesAndEveryBlockAlign) {
+    for (int blockAlign : {1, 2, 3, 4, 5, 6, 7, 8, 12})
+        for (std::int32_t s = 1; s <= 40; ++s)
+            for (std::int32_t d = 1; d <= 90; ++d)
+                ExpectSameAsReference(s, blockAlign, d);
+}
+
+TEST(ResampleFrames, MatchesTheFormulaStretchingAndShrinkingLargeSounds) {
+    const std::pair<std::int32_t, std::int32_t> sizes[] = {
+        {48000, 96001}, // every other index an exact half
+        {48000, 96000},     {48000, 72000},   {48000, 32000},   {44100, 48000}, {96000, 44101},
+        {100003, 299999},   {299999, 100003}, {65536, 65537},   {65537, 65536}, {1 << 20, 3 << 19},
+        {3 << 19, 1 << 20}, {12345, 1000000}, {1000000, 12345}, {1, 100000},    {2, 1000001},
+    };
+    for (int blockAlign : {1, 2, 3, 4, 6, 8})
+        for (auto [s, d] : sizes)
+            ExpectSameAsReference(s, blockAlign, d);
+}
+
+TEST(ResampleFrames, MatchesTheFormulaOnLongSoundsWhereIndexesAreLarge) {
+    // Indexes in the tens of millions, where the doubles carry the fewest fraction bits.
+    ExpectSameAsReference(20'000'003, 1, 33'333'333);
+    ExpectSameAsReference(30'000'001, 1, 19'999'999);
+    ExpectSameAsReference(16'777'216, 1, 33'554'433); // exact halves near 2^24
+}
+
+TEST(ResampleFrames, PicksTheIndexesOfTheExamplesWithinTheSource) {
+    // The formula's own index sourceFrames (one past the end) takes the last frame.
+    EXPECT_EQ(PickedIndexes(10, 4), (std::vector<int>{0, 3, 7, 9}));
+    EXPECT_EQ(PickedIndexes(4, 7), (std::vector<int>{0, 1, 1, 2, 3, 3, 3}));
+    EXPECT_EQ(PickedIndexes(3, 5), (std::vector<int>{0, 1, 2, 2, 2})); // 1.5 rounds to 2
+    EXPECT_EQ(PickedIndexes(5, 3), (std::vector<int>{0, 2, 4}));       // 2.5 rounds to 2
+    EXPECT_EQ(PickedIndexes(7, 1), (std::vector<int>{0}));
+}
+
+TEST(ResampleFrames, NeverReadsAnIncompleteTrailingFrame) {
+    // 10 bytes of 4-byte frames: two whole frames and two bytes that must never appear.
+    std::vector<std::byte> source(10, std::byte{0x11});
+    std::fill(source.begin() + 4, source.end(), std::byte{0x22});
+    source[8] = source[9] = std::byte{0xEE};
+    std::vector<std::byte> out(4 * 9, std::byte{0});
+    // Three frames claimed (10 / 4 rounds up), and more than the source holds.
+    for (std::int32_t claimed : {3, 1000}) {
+        ResampleFrames(out, source, claimed, 4, 9);
+        for (std::byte b : out)
+            ASSERT_NE(b, std::byte{0xEE});
+        EXPECT_EQ(out.back(), std::byte{0x22}); // the last whole frame
+    }
+}
+
+TEST(ResampleFrames, FillsSilenceWithoutAWholeSourceFrame) {
+    std::vector<std::byte> out(4 * 5 + 3, std::byte{0x55});
+    ResampleFrames(out, {}, 0, 4, 5);
+    EXPECT_TRUE(
+        std::all_of(out.begin(), out.begin() + 20, [](std::byte b) { return b == std::byte{0}; }));
+    EXPECT_EQ(out[20], std::byte{0x55}); // nothing past the asked frames
+
+    const std::vector<std::byte> shortSource(3, std::byte{0x11});
+    std::vector<std::byte> eightBit(6, std::byte{0});
+    ResampleFrames(eightBit, shortSource, 1, 4, 1,
+                   SilenceByte(WAVEFORMATINFO{1, 4, 8000, 32000, 4, 8}));
+    EXPECT_EQ(eightBit[0], std::byte{0x80});
+    EXPECT_EQ(eightBit[3], std::byte{0x80});
+    EXPECT_EQ(eightBit[4], std::byte{0});
+}
+
+TEST(ResampleFrames, RefusesADestinationTooSmall) {
+    std::vector<std::byte> source(40), out(15);
+    EXPECT_THROW(ResampleFrames(out, source, 10, 4, 4), std::length_error);
+    EXPECT_NO_THROW(ResampleFrames(out, source, 10, 4, 0));
+}
+
+TEST(SoundBuffer, IsZeroFilledMovableAndAlignedForHugePages) {
+    SoundBuffer big(5 << 20);
+    ASSERT_EQ(big.size(), std::size_t{5} << 20);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(big.data()) % (2 << 20), 0u);
+    EXPECT_EQ(big.data()[big.size() - 1], std::byte{0});
+    big.data()[big.size() - 1] = std::byte{7};
+
+    SoundBuffer moved(std::move(big));
+    EXPECT_TRUE(big.empty());
+    EXPECT_EQ(moved.span().back(), std::byte{7});
+    SoundBuffer small(100);
+    small = std::move(moved);
+    EXPECT_EQ(small.size(), std::size_t{5} << 20);
+    EXPECT_TRUE(SoundBuffer(0).span().empty());
+    EXPECT_THROW(SoundBuffer(std::size_t{1} << 62), std::bad_alloc);
+}
+
+TEST(PickFrames, RefusesCountsThatGiveNoBuffer) {
+    const WAVEFORMATINFO format{1, 2, 44100, 176400, 4, 16};
+    const std::vector<std::byte> source(400);
+    EXPECT_THROW(PickFrames(source, 400, format, 0), std::length_error);
+    EXPECT_THROW(PickFrames(source, 400, format, -5), std::length_error);
+    EXPECT_THROW(PickFrames(source, 400, format, 600'000'000), chunkwell::OverflowError);
+    EXPECT_EQ(PickFrames(source, 400, format, 150).size(), 600u);
+}
+
+class WaveOutFiles : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    chunkwell::MediaSystemLicence msl;
+    const WAVEFORMATINFO format{1, 2, 44100, 176400, 4, 16};
+
+    QString Path(const QString& name) const { return dir.filePath(name); }
+
+    // The "data" bytes of a wave file written by the routines (44-byte header).
+    QByteArray DataOf(const QString& path) const { return ReadFile(path).mid(44); }
+
+    void ExpectSox(const QString& path, long frames) const {
+        const SoxInfo info = ReadWithSox(path);
+        EXPECT_EQ(info.rate, 44100) << path.toStdString();
+        EXPECT_EQ(info.channels, 2) << path.toStdString();
+        EXPECT_EQ(info.frames, frames) << path.toStdString();
+    }
+};
+
+TEST_F(WaveOutFiles, SaveWaveAsWritesTheSoundAtItsOwnOrANewLength) {
+    const QByteArray sound = Ramp(4 * 1000);
+    ASSERT_TRUE(SaveWaveAs(msl, Path("same.wav"), format, Bytes(sound), 4000, 1000).Written());
+    EXPECT_EQ(ReadFile(Path("same.wav")), Wave(Format{}, sound)); // byte for byte
+    ExpectSox(Path("same.wav"), 1000);
+
+    ASSERT_TRUE(SaveWaveAs(msl, Path("long.wav"), format, Bytes(sound), 4000, 2500).Written());
+    ExpectSox(Path("long.wav"), 2500);
+
+    // No frames can be picked: "fmt " and an empty "data" all the same.
+    ASSERT_TRUE(SaveWaveAs(msl, Path("none.wav"), format, Bytes(sound), 4000, 0).Written());
+    EXPECT_EQ(ReadFile(Path("none.wav")).size(), 44);
+    ExpectSox(Path("none.wav"), 0);
+}
+
+TEST_F(WaveOutFiles, SaveWaveAsRefusesASoundThatWasNotReadWhole) {
+    const QByteArray sound = Ramp(400);
+    const WaveOutResult result = SaveWaveAs(msl, Path("x.wav"), format, Bytes(sound), 800, 300);
+    EXPECT_EQ(result.outcome, WaveOutResult::Outcome::ReadFailed);
+    EXPECT_EQ(result.errorCode, 3);
+    EXPECT_FALSE(QFile::exists(Path("x.wav")));
+}
+
+TEST_F(WaveOutFiles, AFailedWriteRemovesTheFileAndReportsErrorFour) {
+    const QByteArray sound = Ramp(4 * 100000);
+    WaveOutResult result;
+    {
+        FileSizeLimit limit(64 * 1024); // the disk is "full" after 64 KiB
+        result = WriteWaveFile(msl, Path("full.wav"), format, Bytes(sound), true);
+    }
+    EXPECT_EQ(result.outcome, WaveOutResult::Outcome::WriteFailed);
+    EXPECT_EQ(result.errorCode, 4);
+    EXPECT_EQ(result.errorText, "An error occurred trying to write to this file.");
+    EXPECT_FALSE(QFile::exists(Path("full.wav")));
+}
+
+TEST_F(WaveOutFiles, AFileInUseIsNotCreatedAndKeepsItsBytes) {
+    const QByteArray original = Wave(Format{}, Ramp(400));
+    const QString path = WriteFile(dir, "open.wav", original);
+    auto reader = msl.OpenMediaFile(path.toStdString());
+    ASSERT_TRUE(reader);
+    const WaveOutResult result = WriteWaveFile(msl, path, format, Bytes(Ramp(40)), true);
+    EXPECT_EQ(result.outcome, WaveOutResult::Outcome::CreateFailed);
+    EXPECT_EQ(result.errorCode, 2);
+    EXPECT_EQ(result.errorText, msl.DisplayError());
+    reader.reset();
+    EXPECT_EQ(ReadFile(path), original);
+}
+
+class RecordedProgress : public SplitProgress {
+public:
+    int minimum = -1, maximum = -1, events = 0;
+    std::vector<int> values;
+    void SetRange(int lo, int hi) override { minimum = lo, maximum = hi; }
+    void SetValue(int value) override { values.push_back(value); }
+    void ProcessEvents() override { ++events; }
+};
+
+struct PiecesRow {
+    int totalFrames;
+    int parts;
+    std::vector<int> frames;
+};
+
+TEST_F(WaveOutFiles, WriteSplitFilesCutsEveryRowOfThePiecesTable) {
+    const PiecesRow rows[] = {
+        {12, 4, {3, 3, 3, 3}}, {10, 4, {2, 2, 2, 2}}, {14, 4, {4, 4, 4, 2}},
+        {11, 4, {3, 3, 3, 2}}, {3, 4, {1, 1, 1, 0}},  {7, 1, {7}},
+    };
+    for (const PiecesRow& row : rows) {
+        const QByteArray sound = Ramp(4 * row.totalFrames);
+        const QString base = Path(QStringLiteral("t%1p%2").arg(row.totalFrames).arg(row.parts));
+        RecordedProgress progress;
+        ScriptedDesktop desktop;
+        EXPECT_EQ(WriteSplitFiles(Bytes(sound), format, static_cast<std::uint8_t>(row.parts), base,
+                                  msl, progress, desktop),
+                  row.parts);
+        EXPECT_TRUE(desktop.msgBoxes.empty());
+        int offset = 0;
+        for (int k = 1; k <= row.parts; ++k) {
+            const QString piece = SplitPieceName(base, k);
+            const int bytes = 4 * row.frames[k - 1];
+            EXPECT_EQ(DataOf(piece), sound.mid(offset, bytes)) << piece.toStdString();
+            ExpectSox(piece, row.frames[k - 1]);
+            offset += bytes;
+        }
+        EXPECT_FALSE(QFile::exists(SplitPieceName(base, row.parts + 1)));
+        EXPECT_EQ(progress.events, row.parts);
+        EXPECT_EQ(progress.maximum, row.parts);
+        EXPECT_EQ(progress.values.back(), progress.minimum); // back at the start
+        EXPECT_EQ(progress.values[progress.values.size() - 2], progress.maximum); // full
+    }
+}
+
+TEST_F(WaveOutFiles, WriteSplitFilesRefusesZeroPartsBeforeWritingAnything) {
+    RecordedProgress progress;
+    ScriptedDesktop desktop;
+    EXPECT_THROW(WriteSplitFiles(Bytes(Ramp(40)), format, 0, Path("z"), msl, progress, desktop),
+                 CalcError);
+    EXPECT_TRUE(progress.values.empty());
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(WaveOutFiles, WriteSplitFilesStopsAtAPieceThatFailsToWrite) {
+    const QByteArray sound = Ramp(4 * 30000); // pieces of 40 044 bytes
+    // The disk "fills up" after the first piece.
+    struct FillingDisk : RecordedProgress {
+        std::unique_ptr<FileSizeLimit> limit;
+        void ProcessEvents() override {
+            RecordedProgress::ProcessEvents();
+            limit = std::make_unique<FileSizeLimit>(16 * 1024);
+        }
+    } progress;
+    ScriptedDesktop desktop;
+    const int complete =
+        WriteSplitFiles(Bytes(sound), format, 3, Path("f"), msl, progress, desktop);
+    progress.limit.reset();
+    EXPECT_EQ(complete, 1);
+    EXPECT_EQ(DataOf(Path("f[1].wav")), sound.left(40000));
+    ExpectSox(Path("f[1].wav"), 10000);
+    EXPECT_FALSE(QFile::exists(Path("f[2].wav"))); // the incomplete piece is removed
+    EXPECT_FALSE(QFile::exists(Path("f[3].wav"))); // and no more are attempted
+    ASSERT_EQ(desktop.msgBoxes.size(), 1u);
+    EXPECT_EQ(desktop.msgBoxes[0].text, "An error occurred trying to write to this file.");
+    EXPECT_EQ(desktop.msgBoxes[0].title, "Error: 4");
+    EXPECT_EQ(desktop.msgBoxes[0].icon, MsgIcon::Critical);
+    EXPECT_EQ(progress.values.back(), progress.minimum);
+}
+
+TEST(SplitPieceName, AppendsTheNumberInBracketsAndTheExtension) {
+    EXPECT_EQ(SplitPieceName("/music/drum", 1), "/music/drum[1].wav");
+    EXPECT_EQ(SplitPieceName("/music/", 255), "/music/[255].wav");
+}
+
+} // namespace
+} // namespace metronel
