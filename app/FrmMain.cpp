@@ -45,7 +45,7 @@ const QString kFileTypeText = QStringLiteral("Incorrect file type or corrupt fil
 } // namespace
 
 FrmMain::FrmMain(Desktop& desktop, QString commandLine, QWidget* parent)
-    : QMainWindow(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
       cDlg(desktop), m_Desktop(desktop), m_CommandLine(std::move(commandLine)) {

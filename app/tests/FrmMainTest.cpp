@@ -3,6 +3,7 @@
 #include "FrmMain.h"
 #include "ScriptedDesktop.h"
 #include "WaveFiles.h"
+#include "toolkit/QtDesktop.h"
 #include "toolkit/UpDown.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -518,4 +520,82 @@ TEST_F(FrmMainTest, PropertiesShowPathAndFormatWithSingleCarriageReturns) {
     ASSERT_EQ(desktop.msgBoxes.size(), 2u);
     EXPECT_EQ(desktop.msgBoxes[1].text.toUtf8(),
               (folder + "mono.wav").toUtf8() + "\r\r22050 Hz\r1 channel(s)\r8 bit");
+}
+
+// ---- The File menu takes in a typed Bpm ----
+
+TEST_F(FrmMainTest, OpeningTheFileMenuValidatesBpmOnlyWithAFile) {
+    FrmMain& w = Start();
+    w.Txt[FrmMain::FieldBpm]->setText("100");
+    const QString samples = w.Txt[FrmMain::FieldSamples]->text();
+    emit w.MnuFile->aboutToShow();
+    EXPECT_EQ(w.Txt[FrmMain::FieldSamples]->text(), samples);
+    EXPECT_EQ(w.Txt[FrmMain::FieldBpm]->text(), "100");
+
+    w.DropFiles({MakeWave("loop.wav")});
+    ASSERT_TRUE(FileIsOpen());
+    w.Txt[FrmMain::FieldBpm]->setFocus();
+    w.Txt[FrmMain::FieldBpm]->selectAll();
+    QTest::keyClicks(w.Txt[FrmMain::FieldBpm], "100");
+    emit w.MnuFile->aboutToShow();
+    EXPECT_EQ(w.Txt[FrmMain::FieldSamples]->text(), "105840"); // 4 beats at 100 bpm, 44100 Hz
+}
+
+// ---- The spin control ----
+
+TEST(UpDown, ReportsTheButtonBeforeTheStepAndNeverTakesFocus) {
+    UpDown spin;
+    spin.resize(16, 19);
+    spin.show();
+    std::vector<QString> events;
+    QObject::connect(
+        &spin, &UpDown::mouseButton, [&](Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
+            events.push_back(
+                QStringLiteral("button %1 %2 %3,%4").arg(int(b)).arg(int(m)).arg(x).arg(y));
+        });
+    QObject::connect(&spin, &UpDown::stepped, [&](int direction) {
+        events.push_back(QStringLiteral("step %1").arg(direction));
+    });
+
+    QTest::mouseClick(spin.upButton(), Qt::LeftButton, Qt::ShiftModifier, QPoint(3, 2));
+    QTest::mouseClick(spin.downButton(), Qt::LeftButton, Qt::ControlModifier, QPoint(3, 2));
+    QTest::mouseClick(spin.downButton(), Qt::RightButton, Qt::NoModifier, QPoint(3, 2));
+    const int downTop = spin.downButton()->y();
+    const std::vector<QString> expected = {
+        QStringLiteral("button 1 %1 3,2").arg(int(Qt::ShiftModifier)),
+        "step 1",
+        QStringLiteral("button 1 %1 3,%2").arg(int(Qt::ControlModifier)).arg(downTop + 2),
+        "step -1",
+        QStringLiteral("button 2 0 3,%1").arg(downTop + 2),
+    };
+    EXPECT_EQ(events, expected);
+    EXPECT_FALSE(spin.hasFocus());
+    EXPECT_EQ(spin.upButton()->focusPolicy(), Qt::NoFocus);
+
+    spin.setEnabled(false);
+    events.clear();
+    QTest::mouseClick(spin.upButton(), Qt::LeftButton);
+    EXPECT_TRUE(events.empty());
+}
+
+// ---- The Qt desktop's translations ----
+
+TEST(QtDesktop, FilterAndLineBreaks) {
+    EXPECT_EQ(QtDesktop::QtFilter("Wave Files|*.wav;"), "Wave Files (*.wav)");
+    EXPECT_EQ(QtDesktop::QtFilter("Wave Files|*.wav;*.wave|All|*.*"),
+              "Wave Files (*.wav *.wave);;All (*.*)");
+    EXPECT_EQ(QtDesktop::MessageLines("a\r\rb\r\nc\nd"), "a\n\nb\nc\nd");
+}
+
+TEST(QtDesktop, SettingsLiveUnderTheirSection) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    QtDesktop desktop;
+    EXPECT_EQ(desktop.GetSetting("Settings", "UserFilePath", "/"), "/");
+    desktop.SaveSetting("Settings", "UserFilePath", "/my loops/");
+    EXPECT_EQ(desktop.GetSetting("Settings", "UserFilePath", "/"), "/my loops/");
+    QSettings stored("Metronel", "Metronel");
+    EXPECT_EQ(stored.value("Settings/UserFilePath").toString(), "/my loops/");
+    EXPECT_EQ(stored.allKeys(), QStringList{"Settings/UserFilePath"});
 }

@@ -27,13 +27,8 @@ void UpDown::resizeEvent(QResizeEvent*) {
     m_Down->setGeometry(0, upper, width(), height() - upper);
 }
 
-void UpDown::mousePressEvent(QMouseEvent* event) {
-    const QPoint at = event->position().toPoint();
-    emit mouseButton(event->button(), event->modifiers(), at.x(), at.y());
-    QWidget::mousePressEvent(event);
-}
-
-// The arrows get the press first; report it before they act on it.
+// The arrows cover the whole control and get every press; report it before they act on
+// it. A press they ignore (any but the left button) is not reported again by the parent.
 bool UpDown::eventFilter(QObject* watched, QEvent* event) {
     if ((watched == m_Up || watched == m_Down) && isEnabled() &&
         (event->type() == QEvent::MouseButtonPress ||

@@ -38,7 +38,6 @@ signals:
     void stepped(int direction);
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
