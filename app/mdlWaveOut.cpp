@@ -314,8 +314,7 @@ SoundBuffer PickFrames(std::span<const std::byte> source, std::int32_t dataSize,
 
 // ---- Writing wave files ----
 
-namespace {
-WaveOutResult Failure(chunkwell::MediaFileErrorCodes code) {
+WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code) {
     WaveOutResult result;
     result.outcome = code == chunkwell::mfec_ReadDataFailed ? WaveOutResult::Outcome::ReadFailed
                                                             : WaveOutResult::Outcome::WriteFailed;
@@ -323,7 +322,6 @@ WaveOutResult Failure(chunkwell::MediaFileErrorCodes code) {
     result.errorText = chunkwell::ErrorText(code);
     return result;
 }
-} // namespace
 
 WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& path,
                             const WAVEFORMATINFO& format, std::span<const std::byte> data,
@@ -356,7 +354,7 @@ WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& p
     writer.reset(); // writes the sizes back and closes the file
     if (!written) {
         QFile::remove(path);
-        return Failure(chunkwell::mfec_WriteToDataFailed);
+        return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
     }
     return result;
 }
@@ -377,7 +375,7 @@ WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path
                          std::int32_t dataSize, std::int32_t n) {
     // Picking from a sound that is not all there would write silence as if it were music.
     if (dataSize < 0 || source.size() < static_cast<std::size_t>(dataSize))
-        return Failure(chunkwell::mfec_ReadDataFailed);
+        return WaveOutFailure(chunkwell::mfec_ReadDataFailed);
     source = source.first(static_cast<std::size_t>(dataSize));
     std::span<const std::byte> output;
     SoundBuffer destination;

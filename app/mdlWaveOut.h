@@ -106,6 +106,9 @@ WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path
                          const WAVEFORMATINFO& format, std::span<const std::byte> source,
                          std::int32_t dataSize, std::int32_t n);
 
+// Returns the outcome of a failure with the library's code and text.
+WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code);
+
 // Shows the critical box of a failed write: the library's text, titled "Error: " + code.
 void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result);
 
