@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -224,27 +225,45 @@ TEST(frmAbout, SupportLabelIsBlueWhileAButtonIsDown) {
     EXPECT_EQ(TextColour(*about.lblSupport), QColor(0, 0, 0));
 }
 
-// Runs action on the modal window as soon as one is up; gives up after about two seconds so
-// that a window that never opens fails the test instead of hanging it.
+// Runs action once on each modal window as soon as it is up. A window that the action
+// leaves open is ended after about a second, and a window that never opens stops the
+// watch after about two, so that a fault fails the test instead of hanging it.
 class ModalWatcher {
 public:
     explicit ModalWatcher(std::function<void(QWidget&)> action) : m_Action(std::move(action)) {
-        QObject::connect(&m_Timer, &QTimer::timeout, [this] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                ++seen;
-                m_Action(*modal);
-            } else if (++m_Ticks > 200) {
-                m_Timer.stop();
-            }
-        });
+        QObject::connect(&m_Timer, &QTimer::timeout, [this] { Tick(); });
         m_Timer.start(10);
     }
     int seen = 0;
 
 private:
+    void Tick() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) {
+            if (++m_Idle > 200)
+                m_Timer.stop();
+            return;
+        }
+        m_Idle = 0;
+        if (m_Current.isNull() || m_Current.data() != modal) {
+            m_Current = modal;
+            m_Tries = 0;
+            ++seen;
+            m_Action(*modal);
+        } else if (++m_Tries > 100) {
+            ADD_FAILURE() << "the modal window stayed open";
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->done(QDialog::Rejected);
+            else
+                modal->close();
+        }
+    }
+
     std::function<void(QWidget&)> m_Action;
     QTimer m_Timer;
-    int m_Ticks = 0;
+    QPointer<QWidget> m_Current;
+    int m_Idle = 0;
+    int m_Tries = 0;
 };
 
 TEST(frmAbout, MenuShowsItModalAndUnloadsItOnOK) {
