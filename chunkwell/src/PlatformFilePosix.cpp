@@ -91,6 +91,11 @@ bool IsRegular(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool IsEmpty(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && st.st_size == 0;
+}
+
 } // namespace
 
 std::unique_ptr<FileHandle> OpenExisting(const std::string& path, bool allowShare) {
@@ -113,8 +118,10 @@ std::unique_ptr<FileHandle> CreateNew(const std::string& path, bool overwrite) {
         ::close(fd);
         return nullptr;
     }
-    // Empty the file only once we hold it alone: a file in use is never truncated.
-    if (!Lock(fd, false) || (overwrite && ::ftruncate(fd, 0) != 0)) {
+    // Empty the file only once we hold it alone: a file in use is never truncated. A new,
+    // empty file is left alone: truncating it changes nothing, but ext4 would then take it
+    // for a replaced file and make its close wait until the data is on disk.
+    if (!Lock(fd, false) || (overwrite && !IsEmpty(fd) && ::ftruncate(fd, 0) != 0)) {
         ::close(fd);
         return nullptr;
     }
