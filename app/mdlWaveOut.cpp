@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -115,6 +116,8 @@ std::uint64_t FormulaIndex(std::uint64_t i, std::int32_t sourceFrames,
     return whole;
 }
 
+std::atomic<bool> g_VectorInstructions{true};
+
 // Why a cheaper index is the same index. Let x = i * S / N exactly (S source frames,
 // N = destinationFrames - 1, i <= N, so x <= S < 2^31). The formula's two divisions leave
 // it within a relative 2^-52 of x, that is within 2^-21. The estimate e = fl(fl(i * fl(S/N))
@@ -162,9 +165,6 @@ void PickScalar(std::byte* dst, const std::byte* src, const IndexRule& rule, std
 }
 
 #if defined(__x86_64__)
-// Eight indexes at once with AVX2, then eight frame copies. For 4-byte frames, when the
-// eight source frames lie within 16 of the first, two loads and two permutes replace the
-// copies (gathers are slower than this on the machines measured).
 // The formula itself for four frames: the same correctly rounded divisions, then the
 // nearest whole number, halves to even.
 __attribute__((target("avx2"), always_inline)) inline __m128i
@@ -173,6 +173,9 @@ FormulaAvx2(__m256d i, __m256d destinationFramesLess1, __m256d sourceFrames) {
     return _mm256_cvttpd_epi32(_mm256_round_pd(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
 }
 
+// Eight indexes at once with AVX2, then eight frame copies. For 4-byte frames, when the
+// eight source frames lie within 16 of the first, two loads and two permutes replace the
+// copies (gathers were slower than this on the machines measured).
 template <std::size_t BlockAlign>
 __attribute__((target("avx2"))) void PickAvx2(std::byte* dst, const std::byte* src,
                                               const IndexRule& rule, std::uint64_t D,
@@ -243,13 +246,17 @@ void PickFixed(std::byte* dst, const std::byte* src, std::int32_t sourceFrames,
                          sourceFrames, destinationFrames};
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2)
+    if (avx2 && g_VectorInstructions.load(std::memory_order_relaxed))
         return PickAvx2<BlockAlign>(dst, src, rule, D, last, size);
 #endif
     PickScalar<BlockAlign>(dst, src, rule, 1, D, last, size);
 }
 
 } // namespace
+
+void UseVectorInstructions(bool allowed) {
+    g_VectorInstructions.store(allowed, std::memory_order_relaxed);
+}
 
 void ResampleFrames(std::span<std::byte> destination, std::span<const std::byte> source,
                     std::int32_t sourceFrames, std::int16_t blockAlign,

@@ -62,6 +62,10 @@ void ResampleFrames(std::span<std::byte> destination, std::span<const std::byte>
                     std::int32_t sourceFrames, std::int16_t blockAlign,
                     std::int32_t destinationFrames, std::byte silence = std::byte{0});
 
+// Lets ResampleFrames use the processor's vector instructions where it has them (the
+// default), or not; both give the same bytes.
+void UseVectorInstructions(bool allowed);
+
 // Returns n frames picked from the sound of dataSize bytes in source (its frame count
 // dataSize / BlockAlign rounded, halves to even). Raises chunkwell::OverflowError when
 // BlockAlign x n leaves 32 bits, std::length_error when n or BlockAlign is below 1, and

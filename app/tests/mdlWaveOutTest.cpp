@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <vector>
 
 namespace metronel {
@@ -44,9 +43,11 @@ std::vector<std::byte> Reference(const std::vector<std::byte>& source, std::int3
 
 std::vector<std::byte> Pattern(std::size_t bytes, unsigned seed) {
     std::vector<std::byte> v(bytes);
-    std::mt19937 random(seed);
-    for (auto& b : v)
-        b = static_cast<std::byte>(random());
+    std::uint32_t x = seed;
+    for (auto& b : v) {
+        x = x * 1664525u + 1013904223u;
+        b = static_cast<std::byte>(x >> 24);
+    }
     return v;
 }
 
@@ -94,10 +95,17 @@ TEST(ResampleFrames, MatchesTheFormulaStretchingAndShrinkingLargeSounds) {
 }
 
 TEST(ResampleFrames, MatchesTheFormulaOnLongSoundsWhereIndexesAreLarge) {
-    // Indexes in the tens of millions, where the doubles carry the fewest fraction bits.
-    ExpectSameAsReference(20'000'003, 1, 33'333'333);
-    ExpectSameAsReference(30'000'001, 1, 19'999'999);
-    ExpectSameAsReference(16'777'216, 1, 33'554'433); // exact halves near 2^24
+    // Indexes in the tens of millions, where the doubles carry the fewest fraction bits;
+    // with and without vector instructions.
+    for (bool vector : {true, false}) {
+        UseVectorInstructions(vector);
+        ExpectSameAsReference(20'000'003, 1, 33'333'333);
+        ExpectSameAsReference(30'000'001, 1, 19'999'999);
+        ExpectSameAsReference(16'777'216, 1, 33'554'433); // exact halves near 2^24
+        ExpectSameAsReference(1'000'003, 3, 1'999'999);
+        ExpectSameAsReference(1'000'003, 4, 666'667);
+    }
+    UseVectorInstructions(true);
 }
 
 TEST(ResampleFrames, PicksTheIndexesOfTheExamplesWithinTheSource) {
