@@ -98,42 +98,31 @@ TEST_F(MediaFileReaderTest, RecordsAtOrPastEndOffsetAreNotListed) {
 
 // ---- walking ----
 
-TEST_F(MediaFileReaderTest, WalkDiscoversRecordsInBatchesOfTen) {
-    auto r = Open(ManyRecords(25));
-    EXPECT_EQ(r->Records(), 0);
-    EXPECT_EQ(r->RecordCache(), 10);
-    r->MoveFirst();
-    EXPECT_EQ(r->Records(), 10);
-    EXPECT_EQ(r->Position(), 1);
-    for (int pos = 2; pos <= 25; ++pos) {
+TEST_F(MediaFileReaderTest, WalkDiscoversRecordsInBatchesOfRecordCache) {
+    for (int cache : {10, 1}) {
+        SCOPED_TRACE(cache);
+        auto r = Open(ManyRecords(25));
+        EXPECT_EQ(r->Records(), 0);
+        EXPECT_EQ(r->RecordCache(), 10);
+        r->RecordCache(cache);
+        r->MoveFirst();
+        EXPECT_EQ(r->Records(), cache);
+        EXPECT_EQ(r->Position(), 1);
+        for (int pos = 2; pos <= 25; ++pos) {
+            r->MoveNext();
+            ASSERT_EQ(r->Position(), pos);
+            EXPECT_EQ(r->RecordInfo().RecordID, NthID(pos));
+            // Each step past the known records scans one more batch, up to the end.
+            EXPECT_EQ(r->Records(), std::min(25, (pos + cache - 1) / cache * cache)) << pos;
+        }
+        EXPECT_FALSE(r->EOF_());
         r->MoveNext();
-        ASSERT_EQ(r->Position(), pos);
-        EXPECT_EQ(r->RecordInfo().RecordID, NthID(pos));
-        const int expected = pos <= 10 ? 10 : pos <= 20 ? 20 : 25;
-        EXPECT_EQ(r->Records(), expected) << "at record " << pos;
+        EXPECT_TRUE(r->EOF_());
+        EXPECT_EQ(r->Position(), 26);
+        EXPECT_EQ(r->Records(), 25);
+        r->MoveNext(); // nothing past EOF
+        EXPECT_EQ(r->Position(), 26);
     }
-    EXPECT_FALSE(r->EOF_());
-    r->MoveNext();
-    EXPECT_TRUE(r->EOF_());
-    EXPECT_EQ(r->Position(), 26);
-    EXPECT_EQ(r->Records(), 25);
-    r->MoveNext(); // nothing past EOF
-    EXPECT_EQ(r->Position(), 26);
-}
-
-TEST_F(MediaFileReaderTest, RecordCacheOfOneDiscoversOneRecordPerStep) {
-    auto r = Open(ManyRecords(25));
-    r->RecordCache(1);
-    r->MoveFirst();
-    EXPECT_EQ(r->Records(), 1);
-    for (int pos = 2; pos <= 25; ++pos) {
-        r->MoveNext();
-        EXPECT_EQ(r->Records(), pos);
-        EXPECT_EQ(r->RecordInfo().RecordID, NthID(pos));
-    }
-    r->MoveNext();
-    EXPECT_TRUE(r->EOF_());
-    EXPECT_EQ(r->Records(), 25);
 }
 
 TEST_F(MediaFileReaderTest, RecordCacheIgnoresZeroAndNegative) {
@@ -147,21 +136,7 @@ TEST_F(MediaFileReaderTest, RecordCacheIgnoresZeroAndNegative) {
     EXPECT_EQ(r->Records(), 3);
 }
 
-TEST_F(MediaFileReaderTest, MoveLastScansEverythingAndMoveToStaysInRange) {
-    auto r = Open(ManyRecords(25));
-    r->MoveLast();
-    EXPECT_EQ(r->Records(), 25);
-    EXPECT_EQ(r->Position(), 25);
-    EXPECT_THROW(r->MoveTo(26), RangeError);
-    EXPECT_THROW(r->MoveTo(0), RangeError);
-    EXPECT_EQ(r->Position(), 25);
-    r->MoveTo(7);
-    EXPECT_EQ(r->RecordInfo().RecordID, NthID(7));
-    r->MovePrev();
-    EXPECT_EQ(r->Position(), 6);
-}
-
-TEST_F(MediaFileReaderTest, MoveToNeverScans) {
+TEST_F(MediaFileReaderTest, MoveToStaysWithinKnownRecordsAndNeverScans) {
     auto r = Open(ManyRecords(25));
     r->MoveFirst();
     try {
@@ -172,6 +147,17 @@ TEST_F(MediaFileReaderTest, MoveToNeverScans) {
     }
     EXPECT_EQ(r->Records(), 10);
     EXPECT_EQ(r->Position(), 1);
+
+    r->MoveLast();
+    EXPECT_EQ(r->Records(), 25);
+    EXPECT_EQ(r->Position(), 25);
+    EXPECT_THROW(r->MoveTo(26), RangeError);
+    EXPECT_THROW(r->MoveTo(0), RangeError);
+    EXPECT_EQ(r->Position(), 25);
+    r->MoveTo(7);
+    EXPECT_EQ(r->RecordInfo().RecordID, NthID(7));
+    r->MovePrev();
+    EXPECT_EQ(r->Position(), 6);
 }
 
 TEST_F(MediaFileReaderTest, MovePrevStepsBackToBofAndFromEof) {
@@ -357,24 +343,28 @@ protected:
     std::shared_ptr<MediaFileReader> r;
 };
 
-TEST_F(ReadRecordTest, WholeRecordByDefault) {
-    auto buf = Filled(16);
-    EXPECT_TRUE(r->ReadRecord(buf));
-    EXPECT_EQ(AsBytes(buf), Counting(16, 1));
-}
-
-TEST_F(ReadRecordTest, OffsetWithSizeZeroReadsTheRest) {
-    auto buf = Filled(16);
-    EXPECT_TRUE(r->ReadRecord(buf, 4, 0));
-    Bytes expected = Counting(12, 5);
-    expected.resize(16, 0xEE);
-    EXPECT_EQ(AsBytes(buf), expected);
-}
-
-TEST_F(ReadRecordTest, PartialReadInsideRecord) {
-    auto buf = Filled(3);
-    EXPECT_TRUE(r->ReadRecord(buf, 13, 3));
-    EXPECT_EQ(AsBytes(buf), Counting(3, 14));
+TEST_F(ReadRecordTest, AcceptedRequestsFillOnlyWhatTheyAskFor) {
+    struct Row {
+        const char* name;
+        std::size_t span;
+        std::int32_t offset;
+        std::int32_t size;
+        Bytes expected; // the span after the read
+    };
+    Bytes rest = Counting(12, 5);
+    rest.resize(16, 0xEE);
+    const Row rows[] = {
+        {"whole record by default", 16, 0, 0, Counting(16, 1)},
+        {"offset 4, size 0: the rest", 16, 4, 0, rest},
+        {"partial read inside the record", 3, 13, 3, Counting(3, 14)},
+    };
+    for (const auto& row : rows) {
+        auto buf = Filled(row.span);
+        EXPECT_TRUE(row.offset == 0 && row.size == 0 ? r->ReadRecord(buf)
+                                                     : r->ReadRecord(buf, row.offset, row.size))
+            << row.name;
+        EXPECT_EQ(AsBytes(buf), row.expected) << row.name;
+    }
 }
 
 struct Refusal {
@@ -500,24 +490,21 @@ TEST_F(MediaFileReaderTest, FailedHeaderReadEndsScanQuietlyAndIsRetried) {
     EXPECT_EQ(r->RecordInfo().RecordID, NthID(2));
 }
 
-TEST_F(MediaFileReaderTest, FailedDataReadReturnsFalse) {
-    FaultyFiles faults;
-    auto r = Open(WaveFile(Counting(8)));
-    r->MoveLast();
-    faults.plan->failReadsFrom = faults.plan->reads;
-    auto buf = Filled(8);
-    EXPECT_FALSE(r->ReadRecord(buf));
-    EXPECT_EQ(msl.Error(), mfec_NoError);
-}
-
-TEST_F(MediaFileReaderTest, FailedSeekMakesReadReturnFalse) {
-    FaultyFiles faults;
-    auto r = Open(WaveFile(Counting(8)));
-    r->MoveFirst();
-    faults.plan->failSeeksFrom = faults.plan->seeks;
-    auto buf = Filled(8);
-    EXPECT_FALSE(r->ReadRecord(buf, 0, 8));
-    EXPECT_EQ(AsBytes(buf), Bytes(8, 0xEE));
+TEST_F(MediaFileReaderTest, FailedDataReadOrSeekReturnsFalse) {
+    for (bool seek : {false, true}) {
+        SCOPED_TRACE(seek ? "seek" : "read");
+        FaultyFiles faults;
+        auto r = Open(WaveFile(Counting(8)));
+        r->MoveLast();
+        if (seek)
+            faults.plan->failSeeksFrom = faults.plan->seeks;
+        else
+            faults.plan->failReadsFrom = faults.plan->reads;
+        auto buf = Filled(8);
+        EXPECT_FALSE(r->ReadRecord(buf, 0, 8));
+        EXPECT_EQ(AsBytes(buf), Bytes(8, 0xEE));
+        EXPECT_EQ(msl.Error(), mfec_NoError);
+    }
 }
 
 TEST_F(MediaFileReaderTest, ScanReadsHeadersOnlyAndSkipsRedundantMoves) {
