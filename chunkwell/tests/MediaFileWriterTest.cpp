@@ -1,6 +1,5 @@
+#include "FaultyFile.h"
 #include "TestFiles.h"
-
-#include "PlatformFile.h"
 
 #include <chunkwell/MediaSystemLicence.h>
 
@@ -17,55 +16,19 @@ std::span<const std::byte> Span(const Bytes& b) {
     return std::as_bytes(std::span(b));
 }
 
-// Wraps every handle the file layer makes so a test can fail writes on demand.
-class FailingHandle final : public platform::FileHandle {
-public:
-    FailingHandle(std::unique_ptr<platform::FileHandle> inner, std::shared_ptr<bool> fail,
-                  std::shared_ptr<int> writes)
-        : m_Inner(std::move(inner)), m_Fail(std::move(fail)), m_Writes(std::move(writes)) {}
-    bool Read(void* buffer, std::uint32_t size, std::uint32_t& got) override {
-        return m_Inner->Read(buffer, size, got);
-    }
-    bool Write(const void* buffer, std::uint32_t size, std::uint32_t& put) override {
-        ++*m_Writes;
-        if (*m_Fail) {
-            put = 0;
-            return false;
-        }
-        return m_Inner->Write(buffer, size, put);
-    }
-    std::int64_t Seek(std::uint32_t distance, platform::Whence whence) override {
-        return m_Inner->Seek(distance, whence);
-    }
-
-private:
-    std::unique_ptr<platform::FileHandle> m_Inner;
-    std::shared_ptr<bool> m_Fail;
-    std::shared_ptr<int> m_Writes;
-};
+// From now on the wrapped handles' writes fail (true) or pass (false).
+void FailWrites(FaultyFiles& faults, bool fail) {
+    faults.plan->failWritesFrom = fail ? faults.plan->writes : -1;
+}
 
 class MediaFileWriterTest : public TempFolderTest {
 protected:
-    ~MediaFileWriterTest() override { platform::SetHandleWrapperForTesting({}); }
-
-    // From now on, writes fail while *failWrites is set; writes counts every attempt.
-    void InstallWrapper() {
-        auto fail = failWrites;
-        auto count = writes;
-        platform::SetHandleWrapperForTesting(
-            [fail, count](std::unique_ptr<platform::FileHandle> h) {
-                return std::make_unique<FailingHandle>(std::move(h), fail, count);
-            });
-    }
-
     std::shared_ptr<MediaFileWriter> Create(bool overwrite = true) {
         return msl.CreateMediaFile(path, "RIFF", "WAVE", overwrite);
     }
 
     MediaSystemLicence msl;
     const std::string path = dir.File("out.wav");
-    std::shared_ptr<bool> failWrites = std::make_shared<bool>(false);
-    std::shared_ptr<int> writes = std::make_shared<int>(0);
 };
 
 // The application's own sequence, with an even and an odd sample count.
@@ -113,24 +76,9 @@ TEST_P(WaveLayoutTest, MatchesTheWaveLayoutByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(EvenAndOdd, WaveLayoutTest, ::testing::Values(0u, 6u, 7u, 1001u));
 
-TEST_F(MediaFileWriterTest, OddRecordIsFollowedByItsPadByte) {
-    {
-        auto w = Create();
-        ASSERT_TRUE(w->CreateChild("abcd", 3));
-        const std::int32_t first = w->RecordInfo().FileOffset;
-        ASSERT_TRUE(w->WriteRecord(Span(Bytes{1, 2, 3})));
-        ASSERT_TRUE(w->CreateChild("efgh", 2));
-        EXPECT_EQ(w->RecordInfo().FileOffset, first + 4 + 8);
-        ASSERT_TRUE(w->WriteRecord(Span(Bytes{4, 5})));
-    }
-    Bytes body;
-    PutRecord(body, "abcd", {1, 2, 3});
-    PutRecord(body, "efgh", {4, 5});
-    EXPECT_EQ(ReadBytes(path), Container("RIFF", "WAVE", body));
-}
-
 TEST_F(MediaFileWriterTest, ManyRecordsGrowTheTableAndReadBack) {
-    constexpr int count = 40; // crosses two blocks of table capacity
+    // Crosses two blocks of table capacity; odd sizes are padded between records and at the end.
+    constexpr int count = 40;
     {
         auto w = Create();
         for (int i = 0; i < count; ++i) {
@@ -213,9 +161,9 @@ TEST_P(NestedChunkTest, SizesReachEveryLevelWhateverTheReleaseOrder) {
 INSTANTIATE_TEST_SUITE_P(ReleaseOrder, NestedChunkTest, ::testing::Bool());
 
 TEST_F(MediaFileWriterTest, HeaderChangesAreWrittenBackOnlyWhenDirty) {
-    InstallWrapper();
+    FaultyFiles faults;
     Create().reset();
-    EXPECT_EQ(*writes, 1); // the file header only: nothing to write back
+    EXPECT_EQ(faults.plan->writes, 1); // the file header only: nothing to write back
     EXPECT_EQ(ReadBytes(path), Container("RIFF", "WAVE", {}));
 
     {
@@ -318,11 +266,11 @@ TEST_F(MediaFileWriterTest, SizesBeyond32BitsRaiseTheOverflowErrorAndChangeNothi
 }
 
 TEST_F(MediaFileWriterTest, FailedWritesAreReportedAndLeaveNoGrowth) {
-    InstallWrapper();
+    FaultyFiles faults;
     auto w = Create();
     ASSERT_TRUE(w);
 
-    *failWrites = true;
+    FailWrites(faults, true);
     EXPECT_FALSE(w->CreateChild("fmt ", 16));
     EXPECT_EQ(w->Records(), 1);
     EXPECT_EQ(w->ChunkSize(), 4);
@@ -332,12 +280,12 @@ TEST_F(MediaFileWriterTest, FailedWritesAreReportedAndLeaveNoGrowth) {
     EXPECT_EQ(w->Records(), 3);
     EXPECT_EQ(w->ChunkSize(), 4);
 
-    *failWrites = false;
+    FailWrites(faults, false);
     ASSERT_TRUE(w->CreateChild("data", 4));
     EXPECT_EQ(w->RecordInfo().FileOffset, 20); // same append offset as the failed ones
-    *failWrites = true;
+    FailWrites(faults, true);
     EXPECT_FALSE(w->WriteRecord(Span(Counting(4))));
-    *failWrites = false;
+    FailWrites(faults, false);
     ASSERT_TRUE(w->WriteRecord(Span(Counting(4))));
     w.reset();
     Bytes body;
@@ -346,13 +294,13 @@ TEST_F(MediaFileWriterTest, FailedWritesAreReportedAndLeaveNoGrowth) {
 }
 
 TEST_F(MediaFileWriterTest, FailedFileHeaderGivesCodeFourAndClosesTheFile) {
-    InstallWrapper();
-    *failWrites = true;
+    FaultyFiles faults;
+    FailWrites(faults, true);
     EXPECT_FALSE(Create());
     EXPECT_EQ(msl.Error(), mfec_WriteToDataFailed);
     EXPECT_TRUE(std::filesystem::exists(path));
 
-    *failWrites = false;
+    FailWrites(faults, false);
     EXPECT_TRUE(Create()); // the failed create let go of the file
     EXPECT_EQ(msl.Error(), mfec_NoError);
 }
