@@ -130,6 +130,15 @@ TEST_F(FrmMainTempo, BeatsAndBarsRecalculateFromSamples) {
 }
 
 TEST_F(FrmMainTempo, TypedBpmIsTakenInWhenTheFileMenuOpens) {
+    // Without a file nothing is taken in, even with the closed file's format still known.
+    Open();
+    form->MnuCloseFile_Click();
+    field(Samples)->setText("88200");
+    field(Bpm)->setText("100");
+    OpenFileMenu();
+    EXPECT_EQ(text(Samples), "88200");
+    EXPECT_EQ(text(Bpm), "100");
+
     Open();
     Type(Bpm, "100");
     EXPECT_EQ(text(Samples), "88200");
