@@ -9,6 +9,8 @@
 #include <cfloat>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <utility>
 
 namespace metronel {
 namespace {
@@ -48,25 +50,31 @@ TEST(mdlTempoNumbers, FollowsTheUsersDecimalSeparator) {
     EXPECT_DOUBLE_EQ(ToDouble(DoubleText(0.000001234)), 0.000001234);
 }
 
-TEST(mdlTempoNumbers, RoundsHalvesToEven) {
+TEST(mdlTempoNumbers, RoundsHalvesToEvenWithinInt32) {
+    constexpr std::optional<std::int32_t> refused; // a value outside int32
+    const std::pair<double, std::optional<std::int32_t>> rows[] = {
+        {2.5, 2},
+        {3.5, 4},
+        {-2.5, -2},
+        {-3.5, -4},
+        {0.49999999999999994, 0},
+        {2.5000000001, 3},
+        {-0.4, 0},
+        {2147483647.0, 2147483647},
+        {2147483647.4, 2147483647},
+        {2147483647.5, refused},
+        {-2147483648.5, std::numeric_limits<std::int32_t>::min()},
+        {-2147483649.0, refused},
+        {std::numeric_limits<double>::quiet_NaN(), refused},
+    };
+    for (const auto& [value, expected] : rows) {
+        if (expected)
+            EXPECT_EQ(RoundToInt32(value), *expected) << value;
+        else
+            EXPECT_THROW(RoundToInt32(value), CalcError) << value;
+    }
     EXPECT_EQ(ToInt32("12345.5"), 12346);
     EXPECT_EQ(ToInt32("12344.5"), 12344);
-    EXPECT_EQ(RoundToInt32(2.5), 2);
-    EXPECT_EQ(RoundToInt32(3.5), 4);
-    EXPECT_EQ(RoundToInt32(-2.5), -2);
-    EXPECT_EQ(RoundToInt32(-3.5), -4);
-    EXPECT_EQ(RoundToInt32(0.49999999999999994), 0);
-    EXPECT_EQ(RoundToInt32(2.5000000001), 3);
-    EXPECT_EQ(RoundToInt32(-0.4), 0);
-}
-
-TEST(mdlTempoNumbers, RefusesInt32OutOfRange) {
-    EXPECT_EQ(RoundToInt32(2147483647.0), 2147483647);
-    EXPECT_EQ(RoundToInt32(2147483647.4), 2147483647);
-    EXPECT_THROW(RoundToInt32(2147483647.5), CalcError);
-    EXPECT_EQ(RoundToInt32(-2147483648.5), std::numeric_limits<std::int32_t>::min());
-    EXPECT_THROW(RoundToInt32(-2147483649.0), CalcError);
-    EXPECT_THROW(RoundToInt32(std::numeric_limits<double>::quiet_NaN()), CalcError);
     EXPECT_THROW(ToInt32("1e10"), CalcError);
 }
 
@@ -76,36 +84,33 @@ TEST(mdlTempoNumbers, ToSingleRoundsToFloat) {
     EXPECT_THROW(ToSingle("1e39"), CalcError);
 }
 
+// At most 15 significant digits, and small numbers without an exponent: a field strips
+// "-", so "1e-07" would come back as 1e07.
 TEST(mdlTempoNumbers, WritesDoublesWithFifteenDigits) {
-    EXPECT_EQ(DoubleText(120.0), "120");
-    EXPECT_EQ(DoubleText(120.5), "120.5");
-    EXPECT_EQ(DoubleText(105.84000396728516), "105.840003967285");
-    EXPECT_EQ(DoubleText(1.0 / 3.0), "0.333333333333333");
-    EXPECT_EQ(DoubleText(-2.0), "-2");
-    EXPECT_EQ(DoubleText(-0.0), "0");
-    EXPECT_EQ(DoubleText(123456789.0), "123456789");
-    EXPECT_EQ(DoubleText(1e15), "1e+15");
+    const std::pair<double, const char*> rows[] = {
+        {120.0, "120"},
+        {120.5, "120.5"},
+        {105.84000396728516, "105.840003967285"},
+        {1.0 / 3.0, "0.333333333333333"},
+        {-2.0, "-2"},
+        {-0.0, "0"},
+        {123456789.0, "123456789"},
+        {1e15, "1e+15"},
+        {1e-7, "0.0000001"},
+        {-1.5e-5, "-0.000015"},
+        {0.0001, "0.0001"},
+    };
+    for (const auto& [value, text] : rows)
+        EXPECT_EQ(DoubleText(value), text);
     EXPECT_THROW(DoubleText(std::numeric_limits<double>::infinity()), CalcError);
-}
 
-TEST(mdlTempoNumbers, WritesSmallDoublesWithoutExponentSign) {
-    // A field strips "-", so "1e-07" would come back as 1e07.
-    EXPECT_EQ(DoubleText(1e-7), "0.0000001");
-    EXPECT_EQ(DoubleText(-1.5e-5), "-0.000015");
-    EXPECT_EQ(DoubleText(0.0001), "0.0001");
     const double tiny = 1.23456789012345678e-30;
     EXPECT_EQ(ToDouble(DoubleText(tiny)), ToDouble("1.23456789012346e-30"));
     EXPECT_EQ(DoubleText(tiny).indexOf('-'), -1);
-}
-
-TEST(mdlTempoNumbers, RoundTripsFifteenDigits) {
     for (double v : {105.840003967285, 85.7302551269531, 0.1, 64.0, 2147483647.0})
         EXPECT_EQ(ToDouble(DoubleText(v)), v);
-}
 
-TEST(mdlTempoNumbers, Int32Text) {
     EXPECT_EQ(Int32Text(105840), "105840");
-    EXPECT_EQ(Int32Text(-5), "-5");
     EXPECT_EQ(Int32Text(std::numeric_limits<std::int32_t>::min()), "-2147483648");
 }
 
@@ -116,21 +121,20 @@ struct BpmRow {
 
 class mdlTempoBpmFromSamples : public ::testing::TestWithParam<BpmRow> {};
 
-TEST_P(mdlTempoBpmFromSamples, WritesTheTableFigure) {
+// Each figure of the table, and back from its text to the same sample count.
+TEST_P(mdlTempoBpmFromSamples, WritesTheTableFigureAndGoesBack) {
     EXPECT_EQ(DoubleText(BpmFromSamples(GetParam().samples, 44100, 1.0f, 4.0f)),
               GetParam().bpmText);
+    EXPECT_EQ(SamplesFromBpm(ToDouble(GetParam().bpmText), 44100, 1.0f, 4.0f), GetParam().samples);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rate44100, mdlTempoBpmFromSamples,
                          ::testing::Values(BpmRow{88200, "120"}, BpmRow{44100, "240"},
                                            BpmRow{100000, "105.840003967285"},
-                                           BpmRow{123457, "85.7302551269531"}));
+                                           BpmRow{123457, "85.7302551269531"},
+                                           BpmRow{105840, "100"}));
 
-TEST(mdlTempoFormulas, SamplesFromBpmAndBack) {
-    EXPECT_EQ(SamplesFromBpm(100.0, 44100, 1.0f, 4.0f), 105840);
-    EXPECT_EQ(SamplesFromBpm(ToDouble("105.840003967285"), 44100, 1.0f, 4.0f), 100000);
-    EXPECT_EQ(SamplesFromBpm(120.0, 44100, 1.0f, 4.0f), 88200);
-    EXPECT_EQ(SamplesFromBpm(ToDouble("85.7302551269531"), 44100, 1.0f, 4.0f), 123457);
+TEST(mdlTempoFormulas, BeatsScaleTheTempo) {
     EXPECT_EQ(DoubleText(BpmFromSamples(88200, 44100, 1.0f, 8.0f)), "240");
 }
 
