@@ -9,15 +9,12 @@
 using namespace metronel;
 using metronel::testing::ScriptedDesktop;
 
-TEST(mdlMainSettings, MissingEntryGivesRootFolder) {
+TEST(mdlMainSettings, EntryIsReadOrRootAndWrittenBack) {
     ScriptedDesktop desktop;
     g_UserFilePath = "stale";
     LoadSettings(desktop);
     EXPECT_EQ(g_UserFilePath, "/");
-}
 
-TEST(mdlMainSettings, StoredEntryIsReadAndWrittenBack) {
-    ScriptedDesktop desktop;
     desktop.settings["Settings/UserFilePath"] = "/home/me/loops/";
     LoadSettings(desktop);
     EXPECT_EQ(g_UserFilePath, "/home/me/loops/");
