@@ -80,10 +80,11 @@ public:
     std::optional<QString> ShowFileDialog(const CommonDialog& dlg, bool save) override {
         fileDialogs.push_back({save, dlg.InitDir, dlg.FileName, dlg.DialogTitle, dlg.Filter,
                                dlg.Flags});
-        if (fileAnswers.empty())
-            return std::nullopt;
-        auto answer = fileAnswers.front();
-        fileAnswers.pop_front();
+        std::optional<QString> answer;
+        if (!fileAnswers.empty()) {
+            answer.swap(fileAnswers.front());
+            fileAnswers.pop_front();
+        }
         return answer;
     }
 
