@@ -66,9 +66,13 @@ void SendMouse(frmAbout& about, QEvent::Type type, Qt::MouseButton button,
     QApplication::sendEvent(&label, &event);
 }
 
-TEST(frmAbout, OpensAsAFixedDialogWithTheButtonFirst) {
+class frmAboutTest : public ::testing::Test {
+protected:
     ScriptedDesktop desktop;
-    frmAbout about(desktop);
+    frmAbout about{desktop};
+};
+
+TEST_F(frmAboutTest, OpensAsAFixedDialogWithTheButtonFirst) {
     // Nothing is filled in before the window opens.
     EXPECT_EQ(about.lblTitle->Caption(), QStringLiteral("Application Title: "));
     EXPECT_EQ(about.Caption(), QStringLiteral("About: "));
@@ -97,9 +101,7 @@ TEST(frmAbout, OpensAsAFixedDialogWithTheButtonFirst) {
     EXPECT_FALSE(about.isVisible());
 }
 
-TEST(frmAbout, TextsAreBuiltAfreshAtEveryOpening) {
-    ScriptedDesktop desktop;
-    frmAbout about(desktop);
+TEST_F(frmAboutTest, TextsAreBuiltAfreshAtEveryOpening) {
     for (int opening = 1; opening <= 2; ++opening) {
         SCOPED_TRACE(opening);
         about.show();
@@ -124,9 +126,7 @@ TEST(frmAbout, TextsAreBuiltAfreshAtEveryOpening) {
     EXPECT_EQ(about.lblSupport->Caption(), kSupport);
 }
 
-TEST(frmAbout, LabelsStackBelowEachOtherForAnyNumberOfLines) {
-    ScriptedDesktop desktop;
-    frmAbout about(desktop);
+TEST_F(frmAboutTest, LabelsStackBelowEachOtherForAnyNumberOfLines) {
     about.show();
     const int line = about.lblTitle->fontMetrics().lineSpacing();
     // The built texts: two and five line breaks.
@@ -156,9 +156,7 @@ TEST(frmAbout, LabelsStackBelowEachOtherForAnyNumberOfLines) {
     ExpectStacked(about);
 }
 
-TEST(frmAbout, OnlyALeftClickOnTheSupportLabelOpensTheMailLink) {
-    ScriptedDesktop desktop;
-    frmAbout about(desktop);
+TEST_F(frmAboutTest, OnlyALeftClickOnTheSupportLabelOpensTheMailLink) {
     about.show();
     QTest::mouseClick(about.lblSupport, Qt::RightButton);
     QTest::mouseClick(about.lblSupport, Qt::MiddleButton);
@@ -184,9 +182,7 @@ TEST(frmAbout, OnlyALeftClickOnTheSupportLabelOpensTheMailLink) {
     EXPECT_TRUE(about.isVisible());
 }
 
-TEST(frmAbout, SupportLabelIsBlueWhileAButtonIsDown) {
-    ScriptedDesktop desktop;
-    frmAbout about(desktop);
+TEST_F(frmAboutTest, SupportLabelIsBlueWhileAButtonIsDown) {
     about.show();
     EXPECT_EQ(TextColour(*about.lblTitle), QColor(0, 0, 0));
     EXPECT_EQ(TextColour(*about.lblDescription), QColor(0, 0, 0));
