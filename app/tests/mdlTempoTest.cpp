@@ -128,6 +128,8 @@ TEST(mdlTempoFormulas, BeatsScaleTheTempo) {
 TEST(mdlTempoFormulas, SamplesFromBpmRoundsThroughFloat32) {
     // 60 x 4 x 44100 / 0.6 = 17640000, which float32 holds exactly; one frame more is not.
     EXPECT_EQ(SamplesFromBpm(0.6, 44100, 1.0f, 4.0f), 17640000);
+    // 10584000 / 107 = 98915.887...: the nearest whole number, not the truncated one.
+    EXPECT_EQ(SamplesFromBpm(107.0, 44100, 1.0f, 4.0f), 98916);
     EXPECT_EQ(SamplesFromBpm(60.0 * 4 * 44100 / 16777217.0, 44100, 1.0f, 4.0f), 16777216);
 }
 
