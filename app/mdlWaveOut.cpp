@@ -15,7 +15,10 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <semaphore>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace metronel {
@@ -143,25 +146,32 @@ struct IndexRule {
 };
 
 template <std::size_t BlockAlign> struct Frame {
-    static void Copy(std::byte* dst, const std::byte* src, std::uint64_t i, std::uint64_t s,
-                     std::size_t) {
-        std::memcpy(dst + i * BlockAlign, src + s * BlockAlign, BlockAlign);
+    static void Copy(std::byte* out, const std::byte* src, std::uint64_t s, std::size_t) {
+        std::memcpy(out, src + s * BlockAlign, BlockAlign);
     }
 };
 
 template <> struct Frame<0> { // any other size
-    static void Copy(std::byte* dst, const std::byte* src, std::uint64_t i, std::uint64_t s,
-                     std::size_t size) {
-        std::memcpy(dst + i * size, src + s * size, size);
+    static void Copy(std::byte* out, const std::byte* src, std::uint64_t s, std::size_t size) {
+        std::memcpy(out, src + s * size, size);
     }
 };
 
-// Copies frames from..D-1, one index at a time.
+// Where the frames from..to-1 go: dst holds frame `from` first.
+struct Range {
+    std::byte* dst;
+    std::uint64_t from;
+    std::uint64_t to;
+};
+
+// Copies frames i..to-1 of range, one index at a time.
 template <std::size_t BlockAlign>
-void PickScalar(std::byte* dst, const std::byte* src, const IndexRule& rule, std::uint64_t from,
-                std::uint64_t D, std::uint64_t last, std::size_t size) {
-    for (std::uint64_t i = from; i < D; ++i)
-        Frame<BlockAlign>::Copy(dst, src, i, std::min(rule(i), last), size);
+void PickScalar(const Range& range, const std::byte* src, const IndexRule& rule, std::uint64_t i,
+                std::uint64_t last, std::size_t size) {
+    const std::size_t step = BlockAlign != 0 ? BlockAlign : size;
+    for (; i < range.to; ++i)
+        Frame<BlockAlign>::Copy(range.dst + (i - range.from) * step, src, std::min(rule(i), last),
+                                size);
 }
 
 #if defined(__x86_64__)
@@ -175,10 +185,11 @@ FormulaAvx2(__m256d i, __m256d destinationFramesLess1, __m256d sourceFrames) {
 
 // Eight indexes at once with AVX2, then eight frame copies. For 4-byte frames, when the
 // eight source frames lie within 16 of the first, two loads and two permutes replace the
-// copies (gathers were slower than this on the machines measured).
+// copies (gathers were slower than this on the machines measured). Each index depends on
+// its absolute frame number only, so any range gives the frames of the whole.
 template <std::size_t BlockAlign>
-__attribute__((target("avx2"))) void PickAvx2(std::byte* dst, const std::byte* src,
-                                              const IndexRule& rule, std::uint64_t D,
+__attribute__((target("avx2"))) void PickAvx2(const Range& range, const std::byte* src,
+                                              const IndexRule& rule, std::uint64_t i,
                                               std::uint64_t last, std::size_t size) {
     const __m256d ratio = _mm256_set1_pd(rule.ratio);
     const __m256d half = _mm256_set1_pd(0.5);
@@ -187,13 +198,16 @@ __attribute__((target("avx2"))) void PickAvx2(std::byte* dst, const std::byte* s
     const __m256d eight = _mm256_set1_pd(8.0);
     const __m256i lastIndex = _mm256_set1_epi32(static_cast<std::int32_t>(last));
     const __m256i seven = _mm256_set1_epi32(7);
-    __m256d i0 = _mm256_setr_pd(1.0, 2.0, 3.0, 4.0);
-    __m256d i1 = _mm256_setr_pd(5.0, 6.0, 7.0, 8.0);
+    const auto first = static_cast<double>(i); // below 2^31: exact, and so are the sums
+    __m256d i0 = _mm256_add_pd(_mm256_set1_pd(first), _mm256_setr_pd(0.0, 1.0, 2.0, 3.0));
+    __m256d i1 = _mm256_add_pd(_mm256_set1_pd(first), _mm256_setr_pd(4.0, 5.0, 6.0, 7.0));
     const __m256d dividend = _mm256_set1_pd(static_cast<double>(rule.destinationFrames - 1));
     const __m256d sourceFrames = _mm256_set1_pd(static_cast<double>(rule.sourceFrames));
-    std::uint64_t i = 1;
+    const std::size_t step = BlockAlign != 0 ? BlockAlign : size;
     alignas(32) std::int32_t index[8];
-    for (; i + 8 <= D; i += 8, i0 = _mm256_add_pd(i0, eight), i1 = _mm256_add_pd(i1, eight)) {
+    for (; i + 8 <= range.to;
+         i += 8, i0 = _mm256_add_pd(i0, eight), i1 = _mm256_add_pd(i1, eight)) {
+        std::byte* out = range.dst + (i - range.from) * step;
         const __m256d e0 = _mm256_add_pd(_mm256_mul_pd(i0, ratio), half);
         const __m256d e1 = _mm256_add_pd(_mm256_mul_pd(i1, ratio), half);
         const __m128i k0 = _mm256_cvttpd_epi32(e0); // e < 2^31: fits
@@ -223,33 +237,38 @@ __attribute__((target("avx2"))) void PickAvx2(std::byte* dst, const std::byte* s
                 const __m256i pb = _mm256_permutevar8x32_epi32(b, offset);
                 const __m256i frames =
                     _mm256_blendv_epi8(pa, pb, _mm256_cmpgt_epi32(offset, seven));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i * 4), frames);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), frames);
                 continue;
             }
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(index), k);
         for (int j = 0; j < 8; ++j)
-            Frame<BlockAlign>::Copy(dst, src, i + j, static_cast<std::uint32_t>(index[j]), size);
+            Frame<BlockAlign>::Copy(out + j * step, src, static_cast<std::uint32_t>(index[j]),
+                                    size);
     }
-    PickScalar<BlockAlign>(dst, src, rule, i, D, last, size);
+    PickScalar<BlockAlign>(range, src, rule, i, last, size);
 }
 #endif
 
 template <std::size_t BlockAlign>
-void PickFixed(std::byte* dst, const std::byte* src, std::int32_t sourceFrames,
+void PickFixed(const Range& range, const std::byte* src, std::int32_t sourceFrames,
                std::int32_t destinationFrames, std::uint64_t last, std::size_t size) {
-    Frame<BlockAlign>::Copy(dst, src, 0, 0, size);
+    std::uint64_t i = range.from;
+    if (i == 0 && i < range.to) { // frame 0 takes frame 0, whatever the ratio
+        Frame<BlockAlign>::Copy(range.dst, src, 0, size);
+        ++i;
+    }
     const auto D = static_cast<std::uint64_t>(destinationFrames);
-    if (D < 2)
+    if (i >= range.to)
         return;
     const IndexRule rule{static_cast<double>(sourceFrames) / static_cast<double>(D - 1),
                          sourceFrames, destinationFrames};
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
     if (avx2 && g_VectorInstructions.load(std::memory_order_relaxed))
-        return PickAvx2<BlockAlign>(dst, src, rule, D, last, size);
+        return PickAvx2<BlockAlign>(range, src, rule, i, last, size);
 #endif
-    PickScalar<BlockAlign>(dst, src, rule, 1, D, last, size);
+    PickScalar<BlockAlign>(range, src, rule, i, last, size);
 }
 
 } // namespace
@@ -258,13 +277,16 @@ void UseVectorInstructions(bool allowed) {
     g_VectorInstructions.store(allowed, std::memory_order_relaxed);
 }
 
-void ResampleFrames(std::span<std::byte> destination, std::span<const std::byte> source,
-                    std::int32_t sourceFrames, std::int16_t blockAlign,
-                    std::int32_t destinationFrames, std::byte silence) {
-    if (blockAlign < 1 || destinationFrames < 1)
+void ResampleFrameRange(std::span<std::byte> destination, std::span<const std::byte> source,
+                        std::int32_t sourceFrames, std::int16_t blockAlign,
+                        std::int32_t destinationFrames, std::int32_t first, std::int32_t count,
+                        std::byte silence) {
+    if (blockAlign < 1 || destinationFrames < 1 || count < 1)
         return;
+    if (first < 0 || first > destinationFrames - count)
+        throw std::out_of_range("ResampleFrameRange: frames outside the new sound");
     const auto frameSize = static_cast<std::size_t>(blockAlign);
-    const std::size_t bytes = frameSize * static_cast<std::size_t>(destinationFrames);
+    const std::size_t bytes = frameSize * static_cast<std::size_t>(count);
     if (destination.size() < bytes)
         throw std::length_error("ResampleFrames: the destination is too small");
     const std::uint64_t wholeFrames = std::min<std::uint64_t>(
@@ -274,28 +296,36 @@ void ResampleFrames(std::span<std::byte> destination, std::span<const std::byte>
         return;
     }
     const std::uint64_t last = wholeFrames - 1;
-    std::byte* dst = destination.data();
+    const Range range{destination.data(), static_cast<std::uint64_t>(first),
+                      static_cast<std::uint64_t>(first) + static_cast<std::uint64_t>(count)};
     const std::byte* src = source.data();
     switch (blockAlign) {
     case 1:
-        return PickFixed<1>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+        return PickFixed<1>(range, src, sourceFrames, destinationFrames, last, frameSize);
     case 2:
-        return PickFixed<2>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+        return PickFixed<2>(range, src, sourceFrames, destinationFrames, last, frameSize);
     case 3:
-        return PickFixed<3>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+        return PickFixed<3>(range, src, sourceFrames, destinationFrames, last, frameSize);
     case 4:
-        return PickFixed<4>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+        return PickFixed<4>(range, src, sourceFrames, destinationFrames, last, frameSize);
     case 5:
-        return PickFixed<5>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+        return PickFixed<5>(range, src, sourceFrames, destinationFrames, last, frameSize);
     case 6:
-        return PickFixed<6>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+        return PickFixed<6>(range, src, sourceFrames, destinationFrames, last, frameSize);
     case 7:
-        return PickFixed<7>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+        return PickFixed<7>(range, src, sourceFrames, destinationFrames, last, frameSize);
     case 8:
-        return PickFixed<8>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+        return PickFixed<8>(range, src, sourceFrames, destinationFrames, last, frameSize);
     default:
-        return PickFixed<0>(dst, src, sourceFrames, destinationFrames, last, frameSize);
+        return PickFixed<0>(range, src, sourceFrames, destinationFrames, last, frameSize);
     }
+}
+
+void ResampleFrames(std::span<std::byte> destination, std::span<const std::byte> source,
+                    std::int32_t sourceFrames, std::int16_t blockAlign,
+                    std::int32_t destinationFrames, std::byte silence) {
+    ResampleFrameRange(destination, source, sourceFrames, blockAlign, destinationFrames, 0,
+                       destinationFrames, silence);
 }
 
 // ---- Bringing a sound to a length ----
@@ -330,9 +360,15 @@ WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code) {
     return result;
 }
 
-WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& path,
-                            const WAVEFORMATINFO& format, std::span<const std::byte> data,
-                            bool overwrite) {
+namespace {
+
+// Writes path as "RIFF"/"WAVE" holding "fmt " and a "data" record of dataSize bytes, which
+// fill(writer) writes. A false from fill, or a record that cannot be placed, is a write that
+// failed: the file is removed.
+template <typename Fill>
+WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
+                        const WAVEFORMATINFO& format, std::size_t dataSize, bool overwrite,
+                        Fill&& fill) {
     WaveOutResult result;
     const std::string name = QFile::encodeName(path).toStdString();
     auto writer = msl.CreateMediaFile(name, "RIFF", "WAVE", overwrite);
@@ -348,11 +384,11 @@ WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& p
     bool written = false;
     try {
         const auto fmt = format.ToBytes();
-        if (data.size() > static_cast<std::size_t>(INT32_MAX))
+        if (dataSize > static_cast<std::size_t>(INT32_MAX))
             throw chunkwell::OverflowError("Overflow: the sound leaves 32 bits");
-        const auto size = static_cast<std::int32_t>(data.size());
+        const auto size = static_cast<std::int32_t>(dataSize);
         written = writer->CreateChild("fmt ", WAVEFORMATINFO::kSize) && writer->WriteRecord(fmt) &&
-                  writer->CreateChild("data", size) && (size == 0 || writer->WriteRecord(data));
+                  writer->CreateChild("data", size) && (size == 0 || fill(*writer));
     } catch (const chunkwell::MediaError&) {
         // A record that cannot be placed is a write that failed, not one to skip: skipping
         // would put the sound into the record before it.
@@ -366,13 +402,147 @@ WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& p
     return result;
 }
 
+constexpr std::size_t kPieceBuffers = 2;
+
+// What SaveWaveAs needs to write a sound brought to n frames piece by piece.
+struct PickedSound {
+    std::span<const std::byte> source;
+    std::int32_t sourceFrames = 0;
+    const WAVEFORMATINFO* format = nullptr;
+    std::int32_t n = 0;
+    std::int32_t pieceFrames = 0;
+    SoundBuffer pieces; // kPieceBuffers buffers of pieceFrames frames
+};
+
+// Writes the "data" record of sound, the last record added to writer, a piece at a time:
+// a worker thread picks piece k + 1 (memory only) while this thread writes piece k, so
+// picking and writing overlap and the new sound is never held whole. The writer stays on
+// this thread. Returns false at the first piece that cannot be written.
+bool WritePickedPieces(chunkwell::MediaFileWriter& writer, PickedSound& sound) {
+    const WAVEFORMATINFO& format = *sound.format;
+    const auto frameSize = static_cast<std::size_t>(format.BlockAlign);
+    const std::int64_t pieces = (std::int64_t{sound.n} + sound.pieceFrames - 1) / sound.pieceFrames;
+    const std::byte silence = SilenceByte(format);
+    auto piece = [&](std::int64_t k) {
+        const auto first = static_cast<std::int32_t>(k * sound.pieceFrames);
+        const std::int32_t count = std::min(sound.pieceFrames, sound.n - first);
+        const std::size_t slot = static_cast<std::size_t>(k) % kPieceBuffers;
+        return std::pair{first, sound.pieces.span().subspan(slot * sound.pieceFrames * frameSize,
+                                                            count * frameSize)};
+    };
+    auto pick = [&](std::int64_t k) {
+        const auto [first, bytes] = piece(k);
+        ResampleFrameRange(bytes, sound.source, sound.sourceFrames, format.BlockAlign, sound.n,
+                           first, static_cast<std::int32_t>(bytes.size() / frameSize), silence);
+    };
+    auto write = [&](std::int64_t k) {
+        const auto [first, bytes] = piece(k);
+        return writer.WriteRecord(bytes, static_cast<std::int32_t>(first * frameSize),
+                                  static_cast<std::int32_t>(bytes.size()));
+    };
+
+    std::counting_semaphore<> vacant(kPieceBuffers), picked(0);
+    std::atomic<bool> stop{false};
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            for (std::int64_t k = 0; k < pieces; ++k) {
+                vacant.acquire();
+                if (stop.load(std::memory_order_relaxed))
+                    return;
+                pick(k);
+                picked.release();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the same pieces, one after the other.
+        for (std::int64_t k = 0; k < pieces; ++k) {
+            pick(k);
+            if (!write(k))
+                return false;
+        }
+        return true;
+    }
+    // Lets the worker go and waits for it however this ends, a raised error included.
+    struct Join {
+        std::thread& worker;
+        std::atomic<bool>& stop;
+        std::counting_semaphore<>& vacant;
+        ~Join() {
+            stop.store(true, std::memory_order_relaxed);
+            vacant.release(); // after stop: the worker sees it once it wakes
+            worker.join();
+        }
+    } join{worker, stop, vacant};
+    for (std::int64_t k = 0; k < pieces; ++k) {
+        picked.acquire();
+        if (!write(k))
+            return false;
+        vacant.release();
+    }
+    return true;
+}
+
+} // namespace
+
+WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& path,
+                            const WAVEFORMATINFO& format, std::span<const std::byte> data,
+                            bool overwrite) {
+    return WriteWave(msl, path, format, data.size(), overwrite,
+                     [&](chunkwell::MediaFileWriter& writer) { return writer.WriteRecord(data); });
+}
+
+namespace {
+
+// Faults in the pages of a fresh buffer from its end backwards on a second thread while
+// this one fills it from the start: first touch (zeroing, and on a virtual machine the
+// host's own faults) costs more than the copy, and so the two overlap. Populating never
+// writes to a page already there, so what the filling put in stays.
+class PopulateFromTheEnd {
+public:
+    explicit PopulateFromTheEnd(SoundBuffer& buffer) {
+        if (buffer.size() < kMinimum)
+            return;
+        try {
+            m_Thread = std::thread([this, data = buffer.data(), size = buffer.size()] {
+                const std::size_t end = RoundUp(size, kHugePage);
+                for (std::size_t at = end; at > 0 && !m_Done.load(std::memory_order_relaxed);) {
+                    const std::size_t from = at > kStep ? at - kStep : 0;
+                    if (madvise(data + from, at - from, MADV_POPULATE_WRITE) != 0)
+                        return; // an older kernel: the filling faults the pages in itself
+                    at = from;
+                }
+            });
+        } catch (const std::system_error&) {
+        }
+    }
+    ~PopulateFromTheEnd() {
+        m_Done.store(true, std::memory_order_relaxed);
+        if (m_Thread.joinable())
+            m_Thread.join();
+    }
+    PopulateFromTheEnd(const PopulateFromTheEnd&) = delete;
+    PopulateFromTheEnd& operator=(const PopulateFromTheEnd&) = delete;
+
+private:
+    static constexpr std::size_t kMinimum = std::size_t{64} << 20;
+    static constexpr std::size_t kStep = std::size_t{16} << 20;
+    std::atomic<bool> m_Done{false};
+    std::thread m_Thread;
+};
+
+} // namespace
+
 bool ReadSound(chunkwell::MediaFileReader& reader, std::int32_t dataSize, SoundBuffer& source) {
     source = SoundBuffer();
     if (dataSize < 0)
         return false;
     SoundBuffer buffer(static_cast<std::size_t>(dataSize));
-    if (dataSize > 0 && !reader.ReadRecord(buffer.span()))
-        return false;
+    {
+        PopulateFromTheEnd populate(buffer);
+        if (dataSize > 0 && !reader.ReadRecord(buffer.span()))
+            return false;
+    }
     source = std::move(buffer);
     return true;
 }
@@ -384,13 +554,27 @@ WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path
     if (dataSize < 0 || source.size() < static_cast<std::size_t>(dataSize))
         return WaveOutFailure(chunkwell::mfec_ReadDataFailed);
     source = source.first(static_cast<std::size_t>(dataSize));
-    std::span<const std::byte> output;
-    SoundBuffer destination;
     if (IsOwnLength(dataSize, format, n))
-        output = source;
-    else if (SkipOnError([&] { destination = PickFrames(source, dataSize, format, n); }))
-        output = destination.span();
-    return WriteWaveFile(msl, path, format, output, true);
+        return WriteWaveFile(msl, path, format, source, true);
+    // The checks and the rounding of PickFrames; what it could not pick leaves "data" empty.
+    const std::int64_t bytes = std::int64_t{format.BlockAlign} * n;
+    if (n < 1 || format.BlockAlign < 1 || bytes > INT32_MAX)
+        return WriteWaveFile(msl, path, format, {}, true);
+    PickedSound sound;
+    const auto frameSize = static_cast<std::size_t>(format.BlockAlign);
+    sound.pieceFrames = static_cast<std::int32_t>(
+        std::min(kSavePieceBytes / frameSize, static_cast<std::size_t>(n))); // frames < 32 KiB
+    if (!SkipOnError(
+            [&] { sound.pieces = SoundBuffer(kPieceBuffers * frameSize * sound.pieceFrames); }))
+        return WriteWaveFile(msl, path, format, {}, true);
+    sound.source = source;
+    sound.sourceFrames =
+        RoundToInt32(static_cast<double>(dataSize) / static_cast<double>(format.BlockAlign));
+    sound.format = &format;
+    sound.n = n;
+    return WriteWave(
+        msl, path, format, static_cast<std::size_t>(bytes), true,
+        [&](chunkwell::MediaFileWriter& writer) { return WritePickedPieces(writer, sound); });
 }
 
 void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result) {

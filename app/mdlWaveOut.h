@@ -62,6 +62,15 @@ void ResampleFrames(std::span<std::byte> destination, std::span<const std::byte>
                     std::int32_t sourceFrames, std::int16_t blockAlign,
                     std::int32_t destinationFrames, std::byte silence = std::byte{0});
 
+// Fills destination with frames first..first + count - 1 of the destinationFrames frames
+// ResampleFrames picks, the very same bytes, so that a long sound can be picked piece by
+// piece. Raises std::out_of_range for frames outside 0..destinationFrames - 1 and
+// std::length_error when destination is too small; nothing for a count below 1.
+void ResampleFrameRange(std::span<std::byte> destination, std::span<const std::byte> source,
+                        std::int32_t sourceFrames, std::int16_t blockAlign,
+                        std::int32_t destinationFrames, std::int32_t first, std::int32_t count,
+                        std::byte silence = std::byte{0});
+
 // Lets ResampleFrames use the processor's vector instructions where it has them (the
 // default), or not; both give the same bytes.
 void UseVectorInstructions(bool allowed);
@@ -102,9 +111,14 @@ WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& p
                             const WAVEFORMATINFO& format, std::span<const std::byte> data,
                             bool overwrite);
 
+// How many bytes of frames SaveWaveAs picks and writes at a time at a new length.
+inline constexpr std::size_t kSavePieceBytes = std::size_t{1} << 20;
+
 // Writes the open sound (dataSize bytes read into source) brought to n frames to path,
 // replacing any file of that name. When n is the sound's own length the bytes are written
 // unchanged; when no n frames can be picked (n below 1, too large) "data" is left empty.
+// At a new length the frames are picked and written a piece at a time (kSavePieceBytes),
+// picking on a second thread; the file holds the same bytes as one PickFrames would give.
 // A source holding less than dataSize bytes writes nothing: the outcome is ReadFailed.
 WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path,
                          const WAVEFORMATINFO& format, std::span<const std::byte> source,

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -154,6 +155,48 @@ TEST(ResampleFrames, RefusesADestinationTooSmall) {
     EXPECT_NO_THROW(ResampleFrames(out, source, 10, 4, 0));
 }
 
+TEST(ResampleFrames, PickedPieceByPieceGivesTheFramesOfTheWhole) {
+    // Piece sizes that divide none of the frame counts, so pieces start at every phase of
+    // the vector loop and the last one is short; with and without vector instructions.
+    const std::pair<std::int32_t, std::int32_t> sizes[] = {
+        {40, 97}, {1000, 1501}, {1501, 1000}, {48000, 96001}, {7, 4099}, {1, 50},
+    };
+    for (bool vector : {true, false}) {
+        UseVectorInstructions(vector);
+        for (int blockAlign : {1, 2, 3, 4, 6, 8, 12})
+            for (auto [s, d] : sizes) {
+                const auto source = Pattern(static_cast<std::size_t>(s) * blockAlign, s + d);
+                const auto frameSize = static_cast<std::size_t>(blockAlign);
+                std::vector<std::byte> whole(frameSize * d);
+                ResampleFrames(whole, source, s, static_cast<std::int16_t>(blockAlign), d);
+                for (std::int32_t piece : {1, 3, 13, 61, 1000}) {
+                    std::vector<std::byte> pieces(whole.size(), std::byte{0xAA});
+                    for (std::int32_t first = 0; first < d; first += piece) {
+                        const std::int32_t count = std::min(piece, d - first);
+                        ResampleFrameRange(
+                            std::span(pieces).subspan(first * frameSize, count * frameSize), source,
+                            s, static_cast<std::int16_t>(blockAlign), d, first, count);
+                    }
+                    ASSERT_TRUE(pieces == whole)
+                        << s << " -> " << d << " frames of " << blockAlign << " in pieces of "
+                        << piece << (vector ? " (vector)" : "");
+                }
+            }
+    }
+    UseVectorInstructions(true);
+
+    std::vector<std::byte> out(4 * 10);
+    const auto source = Pattern(400, 1);
+    EXPECT_THROW(ResampleFrameRange(out, source, 100, 4, 50, 45, 6), std::out_of_range);
+    EXPECT_THROW(ResampleFrameRange(out, source, 100, 4, 50, -1, 2), std::out_of_range);
+    EXPECT_THROW(ResampleFrameRange(out, source, 100, 4, 50, 0, 11), std::length_error);
+    // Without a whole source frame a piece is silence too.
+    std::vector<std::byte> silent(8, std::byte{0});
+    ResampleFrameRange(silent, {}, 0, 1, 100, 92, 8, std::byte{0x80});
+    EXPECT_TRUE(std::all_of(silent.begin(), silent.end(),
+                            [](std::byte b) { return b == std::byte{0x80}; }));
+}
+
 TEST(SoundBuffer, IsZeroFilledMovableAndAlignedForHugePages) {
     SoundBuffer big(5 << 20);
     ASSERT_EQ(big.size(), std::size_t{5} << 20);
@@ -212,6 +255,48 @@ TEST_F(WaveOutFiles, SaveWaveAsWritesTheSoundAtItsOwnOrANewLength) {
     ASSERT_TRUE(SaveWaveAs(msl, Path("none.wav"), format, Bytes(sound), 4000, 0).Written());
     EXPECT_EQ(ReadFile(Path("none.wav")).size(), 44);
     ExpectSox(Path("none.wav"), 0);
+}
+
+// A sound whose new length takes several pieces of kSavePieceBytes, the last one short.
+QByteArray LongSound() {
+    const std::int32_t frames = static_cast<std::int32_t>(kSavePieceBytes / 4 * 3 / 2 + 777);
+    const auto pattern = Pattern(static_cast<std::size_t>(frames) * 4, 99);
+    return QByteArray(reinterpret_cast<const char*>(pattern.data()),
+                      static_cast<qsizetype>(pattern.size()));
+}
+
+TEST_F(WaveOutFiles, SaveWaveAsWritesALongNewLengthAsOnePickWould) {
+    const QByteArray sound = LongSound();
+    const auto frames = static_cast<std::int32_t>(sound.size() / 4);
+    for (std::int32_t n : {frames * 3 + 5, frames / 3}) { // many pieces; fewer than one
+        ASSERT_TRUE(SaveWaveAs(msl, Path("long.wav"), format, Bytes(sound),
+                               static_cast<std::int32_t>(sound.size()), n)
+                        .Written());
+        const SoundBuffer picked =
+            PickFrames(Bytes(sound), static_cast<std::int32_t>(sound.size()), format, n);
+        EXPECT_EQ(ReadFile(Path("long.wav")),
+                  Wave(Format{}, QByteArray(reinterpret_cast<const char*>(picked.data()),
+                                            static_cast<qsizetype>(picked.size()))))
+            << n << " frames";
+    }
+}
+
+TEST_F(WaveOutFiles, SaveWaveAsRemovesTheFileWhenAPieceFailsToWrite) {
+    const QByteArray sound = LongSound();
+    const auto frames = static_cast<std::int32_t>(sound.size() / 4);
+    // The disk "fills up" in the first piece, then in a later one while the next is picked.
+    for (rlim_t limit : {rlim_t{64 * 1024}, static_cast<rlim_t>(kSavePieceBytes * 5 / 2)}) {
+        WaveOutResult result;
+        {
+            FileSizeLimit full(limit);
+            result = SaveWaveAs(msl, Path("full.wav"), format, Bytes(sound),
+                                static_cast<std::int32_t>(sound.size()), frames * 3);
+        }
+        EXPECT_EQ(result.outcome, WaveOutResult::Outcome::WriteFailed) << limit;
+        EXPECT_EQ(result.errorCode, 4);
+        EXPECT_EQ(result.errorText, "An error occurred trying to write to this file.");
+        EXPECT_FALSE(QFile::exists(Path("full.wav")));
+    }
 }
 
 TEST_F(WaveOutFiles, SaveWaveAsRefusesASoundThatWasNotReadWhole) {
