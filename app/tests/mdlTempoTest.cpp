@@ -9,6 +9,7 @@
 #include <cfloat>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 
 namespace metronel {
 namespace {
@@ -106,6 +107,11 @@ struct BpmRow {
     const char* bpmText;
 };
 
+// Names the rows in test listings and failures.
+void PrintTo(const BpmRow& row, std::ostream* os) {
+    *os << row.samples << "_frames";
+}
+
 class mdlTempoBpmFromSamples : public ::testing::TestWithParam<BpmRow> {};
 
 // Each figure of the table, and back from its text to the same sample count.
@@ -159,6 +165,10 @@ struct ShiftRow {
     std::int32_t semitones;
     std::int32_t samples;
 };
+
+void PrintTo(const ShiftRow& row, std::ostream* os) {
+    *os << row.semitones << "_semitones";
+}
 
 class mdlTempoShiftBySemitones : public ::testing::TestWithParam<ShiftRow> {};
 
