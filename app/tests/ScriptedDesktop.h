@@ -49,10 +49,10 @@ struct PopupCall {
 class ScriptedDesktop : public Desktop {
 public:
     // ---- Answers, taken in order; an empty queue cancels / dismisses. ----
-    std::deque<QString> inputAnswers;                    // InputBox; empty text = cancel
-    std::deque<std::optional<QString>> fileAnswers;      // file dialogs; nullopt = cancel
-    std::deque<QString> popupChoices;                    // pop-up item caption; "" = dismiss
-    QMap<QString, QString> settings;                     // "section/key" -> value
+    std::deque<QString> inputAnswers;               // InputBox; empty text = cancel
+    std::deque<std::optional<QString>> fileAnswers; // file dialogs; nullopt = cancel
+    std::deque<QString> popupChoices;               // pop-up item caption; "" = dismiss
+    QMap<QString, QString> settings;                // "section/key" -> value
 
     // ---- What the window asked for. ----
     std::vector<MsgBoxCall> msgBoxes;
@@ -78,8 +78,8 @@ public:
     }
 
     std::optional<QString> ShowFileDialog(const CommonDialog& dlg, bool save) override {
-        fileDialogs.push_back({save, dlg.InitDir, dlg.FileName, dlg.DialogTitle, dlg.Filter,
-                               dlg.Flags});
+        fileDialogs.push_back(
+            {save, dlg.InitDir, dlg.FileName, dlg.DialogTitle, dlg.Filter, dlg.Flags});
         std::optional<QString> answer;
         if (!fileAnswers.empty()) {
             answer.swap(fileAnswers.front());

@@ -128,6 +128,8 @@ std::unique_ptr<FileHandle> CreateNew(const std::string& path, bool overwrite) {
     return Wrap(fd);
 }
 
-void SetHandleWrapperForTesting(HandleWrapper wrapper) { Wrapper() = std::move(wrapper); }
+void SetHandleWrapperForTesting(HandleWrapper wrapper) {
+    Wrapper() = std::move(wrapper);
+}
 
 } // namespace chunkwell::platform

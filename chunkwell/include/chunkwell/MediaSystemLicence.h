@@ -59,12 +59,14 @@ public:
     }
     // Returns the identifier of a number's text form (any number type but int32).
     template <typename T>
-        requires(std::is_arithmetic_v<T> && !std::same_as<T, std::int32_t>)
-    std::int32_t FormatRecordID(T Expression) const {
+    requires(std::is_arithmetic_v<T> && !std::same_as<T, std::int32_t>) std::int32_t
+        FormatRecordID(T Expression)
+    const {
         if constexpr (std::is_same_v<T, bool>)
             return FormatRecordID(std::string_view(Expression ? "True" : "False"));
         else
-            return FormatRecordID(std::string_view(NumberText(static_cast<long double>(Expression))));
+            return FormatRecordID(
+                std::string_view(NumberText(static_cast<long double>(Expression))));
     }
     // Opens an existing file for reading and returns its top reader, or nothing.
     std::shared_ptr<MediaFileReader> OpenMediaFile(const std::string& FileNamePath,
