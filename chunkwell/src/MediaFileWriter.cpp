@@ -94,27 +94,32 @@ bool MediaFileWriter::WriteAt(std::int32_t offset, const std::byte* data, std::i
     return handle.Write(data, static_cast<std::uint32_t>(size), put);
 }
 
-bool MediaFileWriter::CreateChild(RecordIdArg RecordID, std::int32_t RecordSize) {
-    if (RecordSize < 0)
-        throw RangeError("CreateChild: negative record size");
-    const std::int64_t pad = RecordSize & 1;
-    const std::int64_t growth = 8 + static_cast<std::int64_t>(RecordSize) + pad;
+bool MediaFileWriter::AppendRecordHeader(std::int32_t id, std::int32_t size, std::int64_t growth) {
     const std::int64_t append = AppendOffset(m_HeaderOffset, m_ChunkSize);
     if (append + growth > kMax32)
-        throw OverflowError("CreateChild: file offset leaves the 32-bit range");
+        throw OverflowError("file offset leaves the 32-bit range");
     CheckGrowth(growth);
 
     AddRecordSlot();
     MEDIARECORDINFO& entry = m_Table[static_cast<std::size_t>(m_Records - 1)];
-    entry.RecordID = RecordID.Value();
-    entry.RecordSize = RecordSize;
+    entry.RecordID = id;
+    entry.RecordSize = size;
     entry.FileOffset = static_cast<std::int32_t>(append + 8);
 
     std::array<std::byte, 8> header{};
     PutLE32(&header[0], entry.RecordID);
     PutLE32(&header[4], entry.RecordSize);
-    if (!WriteAt(static_cast<std::int32_t>(append), header.data(), 8))
+    return WriteAt(static_cast<std::int32_t>(append), header.data(), 8);
+}
+
+bool MediaFileWriter::CreateChild(RecordIdArg RecordID, std::int32_t RecordSize) {
+    if (RecordSize < 0)
+        throw RangeError("CreateChild: negative record size");
+    const std::int64_t pad = RecordSize & 1;
+    const std::int64_t growth = 8 + static_cast<std::int64_t>(RecordSize) + pad;
+    if (!AppendRecordHeader(RecordID.Value(), RecordSize, growth))
         return false;
+    const MEDIARECORDINFO& entry = m_Table[static_cast<std::size_t>(m_Records - 1)];
     // The pad byte goes on disk now, so a file ending in an odd record is as long as
     // its container sizes say.
     if (pad != 0) {
@@ -130,30 +135,17 @@ bool MediaFileWriter::CreateChild(RecordIdArg RecordID, std::int32_t RecordSize)
 
 std::shared_ptr<MediaFileWriter> MediaFileWriter::CreateChunk(RecordIdArg RecordID,
                                                               RecordIdArg RecordType) {
-    const std::int64_t append = AppendOffset(m_HeaderOffset, m_ChunkSize);
-    if (append + 12 > kMax32)
-        throw OverflowError("CreateChunk: file offset leaves the 32-bit range");
-    CheckGrowth(12);
-
-    AddRecordSlot();
-    MEDIARECORDINFO& entry = m_Table[static_cast<std::size_t>(m_Records - 1)];
-    entry.RecordID = RecordID.Value();
-    entry.RecordSize = 4;
-    entry.FileOffset = static_cast<std::int32_t>(append + 8);
-
-    std::array<std::byte, 8> header{};
-    PutLE32(&header[0], entry.RecordID);
-    PutLE32(&header[4], entry.RecordSize);
-    if (!WriteAt(static_cast<std::int32_t>(append), header.data(), 8))
+    if (!AppendRecordHeader(RecordID.Value(), 4, 12))
         return nullptr;
+    const MEDIARECORDINFO& entry = m_Table[static_cast<std::size_t>(m_Records - 1)];
+    const std::int32_t append = entry.FileOffset - 8;
     std::array<std::byte, 4> type{};
     PutLE32(type.data(), RecordType.Value());
     WriteAt(entry.FileOffset, type.data(), 4); // the new writer reads back whatever landed
 
     cEvent->RaiseSizeUpdate(12);
     m_Position = m_Records;
-    return std::make_shared<MediaFileWriter>(m_File, static_cast<std::int32_t>(append),
-                                             shared_from_this());
+    return std::make_shared<MediaFileWriter>(m_File, append, shared_from_this());
 }
 
 bool MediaFileWriter::WriteRecord(std::span<const std::byte> lpWriteData, std::int32_t WriteOffset,

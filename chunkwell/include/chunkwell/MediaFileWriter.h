@@ -62,6 +62,9 @@ private:
     void CheckGrowth(std::int64_t growth) const;
     // Positions the shared file pointer at offset and writes there; false on any failure.
     bool WriteAt(std::int32_t offset, const std::byte* data, std::int32_t size);
+    // Adds an entry for a record at the end of this container, growth bytes long with its
+    // header, and writes its 8-byte header; false when that write fails.
+    bool AppendRecordHeader(std::int32_t id, std::int32_t size, std::int64_t growth);
     void WriteHeader();
 
     std::int32_t m_HeaderOffset = 0;
