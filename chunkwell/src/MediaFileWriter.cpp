@@ -52,7 +52,7 @@ MediaFileWriter::MediaFileWriter(std::shared_ptr<TagMediaFile> file, std::int32_
 
 MediaFileWriter::~MediaFileWriter() {
     if (m_Dirty)
-        WriteHeader();
+        (void)WriteHeader(); // nobody is left to tell at release: Finish() is the way to know
 }
 
 void MediaFileWriter::ChunkID(std::int32_t value) {
@@ -176,13 +176,23 @@ void MediaFileWriter::OnSizeUpdate(std::int32_t& vNewValue) {
     m_Dirty = true;
 }
 
-void MediaFileWriter::WriteHeader() {
+bool MediaFileWriter::WriteHeader() {
     std::array<std::byte, 12> header{};
     PutLE32(&header[0], m_ChunkID);
     PutLE32(&header[4], m_ChunkSize);
     PutLE32(&header[8], m_ChunkType);
-    WriteAt(m_HeaderOffset, header.data(), 12); // nobody is left to tell at release
-    m_Dirty = false;
+    // A header that did not reach the file stays dirty, so release tries once more.
+    m_Dirty = !WriteAt(m_HeaderOffset, header.data(), 12);
+    return !m_Dirty;
+}
+
+bool MediaFileWriter::Finish() {
+    bool ok = true;
+    for (MediaFileWriter* w = this; w != nullptr; w = w->m_Parent.get()) {
+        if (w->m_Dirty && !w->WriteHeader())
+            ok = false;
+    }
+    return ok;
 }
 
 } // namespace chunkwell

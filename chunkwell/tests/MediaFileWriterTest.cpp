@@ -293,6 +293,36 @@ TEST_F(MediaFileWriterTest, FailedWritesAreReportedAndLeaveNoGrowth) {
     EXPECT_EQ(ReadBytes(path), Container("RIFF", "WAVE", body));
 }
 
+// A write-back that fails at the last moment is told by Finish, on every level, and tried
+// again; the bytes on disk are complete only once it says so.
+TEST_F(MediaFileWriterTest, FinishReportsTheWriteBackOfEveryLevel) {
+    FaultyFiles faults;
+    auto top = Create();
+    auto list = top->CreateChunk("LIST", "INFO");
+    ASSERT_TRUE(list && list->CreateChild("ISFT", 3));
+    ASSERT_TRUE(list->WriteRecord(Span(Counting(3))));
+
+    FailWrites(faults, true);
+    EXPECT_FALSE(list->Finish());
+    EXPECT_FALSE(top->Finish());
+    FailWrites(faults, false);
+    const auto before = faults.plan->writes;
+    EXPECT_TRUE(list->Finish());
+    EXPECT_EQ(faults.plan->writes, before + 2); // both headers, once each
+    EXPECT_TRUE(list->Finish());
+    EXPECT_TRUE(top->Finish());
+    EXPECT_EQ(faults.plan->writes, before + 2); // nothing left to write
+
+    Bytes listBody;
+    PutRecord(listBody, "ISFT", Counting(3));
+    const Bytes expected = Container("RIFF", "WAVE", Container("LIST", "INFO", listBody));
+    EXPECT_EQ(ReadBytes(path), expected);
+    list.reset();
+    top.reset();
+    EXPECT_EQ(faults.plan->writes, before + 2);
+    EXPECT_EQ(ReadBytes(path), expected);
+}
+
 TEST_F(MediaFileWriterTest, FailedFileHeaderGivesCodeFourAndClosesTheFile) {
     FaultyFiles faults;
     FailWrites(faults, true);

@@ -55,6 +55,12 @@ public:
     bool WriteRecord(std::span<const std::byte> lpWriteData, std::int32_t WriteOffset = 0,
                      std::int32_t WriteSize = 0, std::int32_t BytesWritten = 0);
 
+    // Writes the header of this container and of every container around it back to the
+    // file now, and tells whether all of them reached it. Release does the same for what
+    // is still unwritten, but has nobody to tell of a failure. Calling it again rewrites
+    // only headers changed, or not written, since; with nothing left to write it returns true.
+    [[nodiscard]] bool Finish();
+
 private:
     void AddRecordSlot();
     void OnSizeUpdate(std::int32_t& vNewValue);
@@ -65,7 +71,7 @@ private:
     // Adds an entry for a record at the end of this container, growth bytes long with its
     // header, and writes its 8-byte header; false when that write fails.
     bool AppendRecordHeader(std::int32_t id, std::int32_t size, std::int64_t growth);
-    void WriteHeader();
+    bool WriteHeader();
 
     std::int32_t m_HeaderOffset = 0;
     std::int32_t m_ChunkID = 0;
