@@ -59,6 +59,7 @@ FrmMain::FrmMain(Desktop& desktop, QString commandLine, QWidget* parent)
     createControls();
     createMenus();
     connectTempoFields();
+    createAccessibility();
 
     // The client area is fixed; the menu bar sits above it.
     layout()->setSizeConstraint(QLayout::SetFixedSize);

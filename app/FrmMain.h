@@ -4,6 +4,7 @@
 //   FrmMain.cpp         layout, start and end, opening and closing files, drops, properties
 //   FrmMainTempo.cpp    the tempo fields, the spin control and the Maths menu
 //   FrmMainWaveOut.cpp  Save As and Split As
+//   FrmMainAccess.cpp   names for screen readers, the spin control's keys and wheel
 // Controls are public, as on a form, so that tests can drive them.
 
 #include "mdlMain.h"
@@ -121,6 +122,13 @@ public:
     void MnuSaveAs_Click();
     void MnuSplitAs_Click();
 
+    // ---- Keyboard and wheel (FrmMainAccess.cpp) ----
+    // A key going down in field Index before the field sees it: the spin control's keys in
+    // Samples, the menu key and Shift+F10 anywhere. Returns true when it was taken here.
+    bool Txt_NavigationKey(int Index, int KeyCode, Qt::KeyboardModifiers Shift);
+    // The wheel over Samples or its spin control: one step of 1 for each whole notch.
+    void udSamples_Wheel(int AngleDelta);
+
     // ---- About (frmAbout.cpp) ----
     void MnuAbout_Click();
 
@@ -137,6 +145,10 @@ private:
     void createControls();
     void createMenus();
     void connectTempoFields(); // FrmMainTempo.cpp
+
+    // ---- Keyboard and screen readers (FrmMainAccess.cpp) ----
+    void createAccessibility();
+    int m_WheelAngle = 0; // the part of a wheel notch not yet stepped
 
     // ---- Tempo fields: private state and helpers (FrmMainTempo.cpp) ----
     int m_CalcField = -1;      // the field the running operation was started from

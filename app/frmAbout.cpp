@@ -2,6 +2,7 @@
 
 #include "FrmMain.h"
 #include "mdlMain.h"
+#include "toolkit/Accessible.h"
 #include "toolkit/Desktop.h"
 
 #include <QColor>
@@ -97,6 +98,9 @@ frmAbout::frmAbout(Desktop& desktop, QWidget* parent)
     lblSupport->setAutoFillBackground(true);
     lblSupport->setCursor(Qt::PointingHandCursor);
     lblSupport->installEventFilter(this);
+    ShowAsLink(*lblSupport, [this] { lblSupport_Click(); });
+    lblSupport->setAccessibleName(kDesignSupport + SupportAddress());
+    lblSupport->setAccessibleDescription(QStringLiteral("Writes a mail to support."));
 
     // Labels lie beneath buttons: a long support line must not cover OK.
     cmdOK->raise();

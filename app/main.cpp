@@ -1,6 +1,7 @@
 // Starts the program: the remembered folder, then the main window with the command line.
 #include "FrmMain.h"
 #include "mdlMain.h"
+#include "toolkit/FocusIndicator.h"
 #include "toolkit/QtDesktop.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QString::fromLatin1(metronel::kAppTitle));
     QApplication::setOrganizationName(QString::fromLatin1(metronel::kAppTitle));
 
+    metronel::FocusIndicator focusIndicator;
     metronel::QtDesktop desktop;
     metronel::LoadSettings(desktop);
     metronel::FrmMain window(desktop,
