@@ -52,7 +52,9 @@ protected:
             return index >= 0 &&
                    static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
         case QEvent::Wheel:
-            if ((index == FrmMain::FieldSamples || watched == m_Form.udSamples) &&
+            if ((index == FrmMain::FieldSamples || watched == m_Form.udSamples ||
+                 watched == m_Form.udSamples->upButton() ||
+                 watched == m_Form.udSamples->downButton()) &&
                 m_Form.udSamples->isEnabled()) {
                 m_Form.udSamples_Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
                 return true;
@@ -107,7 +109,10 @@ void FrmMain::createAccessibility() {
         QStringLiteral("Steps Samples by 1, with Shift by 64, with Ctrl by 128."));
     udSamples->upButton()->setAccessibleName(QStringLiteral("Step up"));
     udSamples->downButton()->setAccessibleName(QStringLiteral("Step down"));
-    udSamples->installEventFilter(filter);
+    for (QWidget* spin :
+         {static_cast<QWidget*>(udSamples), static_cast<QWidget*>(udSamples->upButton()),
+          static_cast<QWidget*>(udSamples->downButton())})
+        spin->installEventFilter(filter);
 
     pBar->setAccessibleName(QStringLiteral("Split progress"));
     pBar->setAccessibleDescription(QStringLiteral("How much of Split As is done."));

@@ -63,6 +63,10 @@ void SetRole(QWidget& widget, QAccessible::Role role, std::function<void()> pres
     }();
     (void)installed;
     new AccessibleRole(widget, role, std::move(press));
+    // Building a widget already asks for its interface (a caption set, a state changed);
+    // drop the one made before the role was known.
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&widget))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
 }
 
 } // namespace
