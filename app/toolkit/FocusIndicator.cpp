@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QFocusFrame>
+#include <QMenuBar>
 #include <QPainter>
 #include <QWidget>
 
@@ -134,7 +135,9 @@ bool FocusIndicator::eventFilter(QObject* watched, QEvent* event) {
 
 void FocusIndicator::refresh() {
     QWidget* target = m_Keyboard ? QApplication::focusWidget() : nullptr;
-    if (target && (target->isWindow() || !target->isVisible() || !target->parentWidget()))
+    // A menu bar marks its own active item.
+    if (target && (target->isWindow() || !target->isVisible() || !target->parentWidget() ||
+                   qobject_cast<QMenuBar*>(target)))
         target = nullptr;
     if (m_Ring && (!target || m_Ring->parentWidget() != target->parentWidget()))
         m_Ring->hide();
