@@ -1,5 +1,6 @@
 #include "FrmMain.h"
 
+#include "toolkit/BlackText.h"
 #include "toolkit/UpDown.h"
 
 #include <QAction>
@@ -80,11 +81,8 @@ void FrmMain::createControls() {
         QRect fitted = at;
         fitted.setWidth(std::max(at.width(), l->fontMetrics().horizontalAdvance(caption) + 1));
         l->setGeometry(fitted);
-        if (black) {
-            QPalette p = l->palette();
-            p.setColor(QPalette::WindowText, Qt::black);
-            l->setPalette(p);
-        }
+        if (black)
+            SetBlackText(*l);
         return l;
     };
     auto field = [this, client](const QRect& at) {

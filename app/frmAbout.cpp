@@ -2,6 +2,7 @@
 
 #include "FrmMain.h"
 #include "mdlMain.h"
+#include "toolkit/BlackText.h"
 #include "toolkit/Desktop.h"
 
 #include <QColor>
@@ -129,12 +130,17 @@ frmAbout::frmAbout(Desktop& desktop, QWidget* parent)
     lblDescription = makeLabel("lblDescription", kDesignDescription, 120, 840, 1170, 195);
     lblSupport = makeLabel("lblSupport", kDesignSupport, 120, 1080, 705, 255);
 
+    // Black titles on the window: under a dark scheme the window takes a light face.
+    SetBlackText(*this);
     SetTextColour(*lblTitle, kBlack);
     SetTextColour(*lblDescription, kBlack);
     // The support label keeps the system's text colour, on the background of a text field so
-    // that it stands out from the window like a link.
+    // that it stands out from the window like a link. It turns black after a click, so under
+    // a dark scheme it is black on a light field from the start.
     lblSupport->setBackgroundRole(QPalette::Base);
     lblSupport->setAutoFillBackground(true);
+    if (!ReadableUnderBlack(lblSupport->palette().color(QPalette::Base)))
+        SetBlackText(*lblSupport);
     lblSupport->setCursor(Qt::PointingHandCursor);
     lblSupport->installEventFilter(this);
 
