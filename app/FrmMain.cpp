@@ -1,5 +1,6 @@
 #include "FrmMain.h"
 
+#include "toolkit/BlackText.h"
 #include "toolkit/UpDown.h"
 
 #include <QAction>
@@ -81,11 +82,8 @@ void FrmMain::createControls() {
         QRect fitted = at;
         fitted.setWidth(std::max(at.width(), l->fontMetrics().horizontalAdvance(caption) + 1));
         l->setGeometry(fitted);
-        if (black) {
-            QPalette p = l->palette();
-            p.setColor(QPalette::WindowText, Qt::black);
-            l->setPalette(p);
-        }
+        if (black)
+            SetBlackText(*l);
         return l;
     };
     auto field = [this, client](const QRect& at) {
@@ -300,8 +298,13 @@ bool FrmMain::OpenFile(const QString& FileName) {
     };
 
     if (!m_Reader) {
-        m_Desktop.MsgBox(QString::fromStdString(msl.DisplayError()), MsgIcon::None,
-                         QString::fromLatin1(kAppTitle));
+        // The library gives no text for a header it cannot take (a size beyond its limit):
+        // that is a corrupt header, and an empty box would tell the user nothing.
+        const QString error = QString::fromStdString(msl.DisplayError());
+        if (error.isEmpty())
+            m_Desktop.MsgBox(kFileTypeText, MsgIcon::Critical, kFileTypeTitle);
+        else
+            m_Desktop.MsgBox(error, MsgIcon::None, QString::fromLatin1(kAppTitle));
         return fail();
     }
 
@@ -365,7 +368,14 @@ bool FrmMain::OpenFile(const QString& FileName) {
 }
 
 std::int32_t FrmMain::CheckWaveFormat(const WAVEFORMATINFO& format) {
-    switch (CheckFormat(format)) {
+    FormatCheck check = FormatCheck::Inconsistent;
+    try {
+        check = CheckFormat(format);
+    } catch (const chunkwell::OverflowError&) {
+        // A byte rate beyond 32 bits cannot match the one stored: the format is corrupt, and
+        // the user is told so rather than seeing the open fail without a word.
+    }
+    switch (check) {
     case FormatCheck::NotPcm:
         m_Desktop.MsgBox(QStringLiteral("This application only accepts wave pcm format!."),
                          MsgIcon::Critical, QStringLiteral("Format Error"));

@@ -136,17 +136,19 @@ void FrmMain::Txt_Validate(int Index, bool& Cancel) {
         Cancel = true;
         return;
     }
-    // Both figures are worked out before anything is written, so a field that does not
-    // hold a usable number leaves every field as it was.
+    // A field that does not hold a usable number leaves every field as it was. Once the
+    // count is known it is shown, even a count of no whole frame, since Save As writes what
+    // Samples shows; a Bpm that count cannot give back keeps its text.
     try {
         const std::int32_t rate = m_WaveFormat.SamplesPerSec;
         const float bars = ToSingle(Txt[FieldBars]->text());
         const float beats = ToSingle(Txt[FieldBeats]->text());
+        if (!(bars > 0 && beats > 0 && rate > 0))
+            return; // no beats or no rate: no count to take in
         const std::int32_t samples =
             SamplesFromBpm(ToDouble(Txt[FieldBpm]->text()), rate, bars, beats);
-        const QString bpm = DoubleText(BpmFromSamples(samples, rate, bars, beats));
         SetFieldText(FieldSamples, Int32Text(samples));
-        SetFieldText(FieldBpm, bpm);
+        SetFieldText(FieldBpm, DoubleText(BpmFromSamples(samples, rate, bars, beats)));
     } catch (const CalcError&) {
     }
 }
@@ -183,7 +185,10 @@ void FrmMain::udSamples_Stepped(int Direction) {
         // A fractional text steps from its rounded value.
         const qint64 value = static_cast<qint64>(ToInt32(Txt[FieldSamples]->text())) +
                              static_cast<qint64>(Direction) * udSamples->Increment();
-        const qint64 limited = std::clamp<qint64>(value, udSamples->Min(), udSamples->Max());
+        // A step below the lower limit is not taken: a down arrow never raises the count.
+        if (value < udSamples->Min())
+            return;
+        const qint64 limited = std::min<qint64>(value, udSamples->Max());
         SetFieldText(FieldSamples, Int32Text(static_cast<std::int32_t>(limited)));
     } catch (const CalcError&) {
         // Nothing to step from.
@@ -208,8 +213,19 @@ void FrmMain::WriteBackCalcValue(int Index) {
 }
 
 bool FrmMain::Txt_KeyPress(int Index, QChar KeyAscii) {
-    if (!Txt[Index]->isEnabled() || !IsNumber(Txt[Index]->text()))
+    // Tab moves the focus; it is not typed into the field.
+    if (!Txt[Index]->isEnabled() || KeyAscii == u'\t')
         return false;
+    // A character that the change rule strips never stays in the field, so it must not
+    // reach it: it would replace a selected text. The rule runs as on its arrival instead.
+    const bool stripped = StripOperatorChars(QString(KeyAscii)).isEmpty();
+    auto strippedOnArrival = [this, Index] {
+        SkipRecalc = false;
+        Txt_Change(Index);
+        return true;
+    };
+    if (!IsNumber(Txt[Index]->text()))
+        return stripped && strippedOnArrival();
     StartCalc(Index);
     SkipRecalc = true;
     CalcDefault = 2;
@@ -236,12 +252,11 @@ bool FrmMain::Txt_KeyPress(int Index, QChar KeyAscii) {
         break;
     default:
         SkipRecalc = false;
-        return false;
+        return stripped && strippedOnArrival();
     }
     if (!m_CalcFailed)
         WriteBackCalcValue(Index);
-    // The operator character still reaches the field, where the change rule strips it.
-    return false;
+    return strippedOnArrival();
 }
 
 void FrmMain::Txt_MouseDown(int Index, Qt::MouseButton Button, Qt::KeyboardModifiers Shift) {

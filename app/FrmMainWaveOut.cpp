@@ -158,9 +158,9 @@ void FrmMain::MnuSplitAs_Click() {
             frames = picked.span();
             source = SoundBuffer();
         }
-        if (cDlg.FileName.size() < 4)
+        if (cDlg.FileName.isEmpty())
             throw CalcError("invalid procedure call");
-        const QString baseName = cDlg.FileName.chopped(4);
+        const QString baseName = SplitBaseName(cDlg.FileName);
 
         ProgressBarProgress progress(*pBar, desktop());
         CommandGuard guard(*this, pBar);

@@ -3,14 +3,19 @@
 #include "FrmMain.h"
 #include "mdlMain.h"
 #include "toolkit/Accessible.h"
+#include "toolkit/BlackText.h"
 #include "toolkit/Desktop.h"
 
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
+#include <QStringList>
 #include <QUrl>
+
+#include <algorithm>
 
 #ifndef METRONEL_SUPPORT_ADDRESS
 #error "METRONEL_SUPPORT_ADDRESS must name the support mailbox (set by cmake/Install.cmake)"
@@ -25,6 +30,10 @@ constexpr int kTwipsPerPixel = 15;
 constexpr int Px(int twips) {
     return twips / kTwipsPerPixel;
 }
+constexpr int kDesignWidth = 5520;
+constexpr int kDesignHeight = 2070;
+// Pixels kept clear between a wrapped label and the button beside it.
+constexpr int kGap = 4;
 
 // Captions at design time; Form_Load builds on these, never on what is shown.
 const QString kDesignCaption = QStringLiteral("About: ");
@@ -37,20 +46,52 @@ const QString kCR = QStringLiteral("\r");
 const QColor kBlack(0, 0, 0);
 const QColor kBlue(0, 0, 255);
 
+// Sets the colour the widget paints its text with (a label on a text field's background
+// paints with the text role, not the window-text one).
 void SetTextColour(QWidget& widget, const QColor& colour) {
     QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(widget.foregroundRole(), colour);
     widget.setPalette(palette);
+}
+
+// Breaks line where it would grow wider than width: after a space where there is one, else
+// between two characters (an address has no spaces). A space never starts a new line.
+QString WrapLine(const QString& line, const QFontMetrics& metrics, int width) {
+    QString wrapped;
+    qsizetype start = 0;
+    qsizetype lastSpace = -1;
+    for (qsizetype pos = 0; pos < line.size(); ++pos) {
+        if (line[pos] == u' ') {
+            lastSpace = pos;
+            continue;
+        }
+        if (pos == start || metrics.horizontalAdvance(line.mid(start, pos - start + 1)) <= width)
+            continue;
+        // A line broken at a space keeps the space at its end, so the shown text is the
+        // caption with line breaks added.
+        const qsizetype next = lastSpace > start ? lastSpace + 1 : pos;
+        wrapped += line.mid(start, next - start) + u'\n';
+        start = next;
+        lastSpace = -1;
+    }
+    return wrapped + line.mid(start);
 }
 
 } // namespace
 
 void CaptionLabel::setCaption(const QString& caption) {
     m_Caption = caption;
-    QString shown = caption;
-    shown.replace(QChar(u'\r'), QChar(u'\n'));
-    setText(shown);
+    QStringList lines = caption.split(u'\r');
+    if (m_WrapWidth > 0)
+        for (QString& line : lines)
+            line = WrapLine(line, fontMetrics(), m_WrapWidth);
+    setText(lines.join(u'\n'));
     adjustSize();
+}
+
+void CaptionLabel::setWrapWidth(int width) {
+    m_WrapWidth = width;
+    setCaption(m_Caption);
 }
 
 QString frmAbout::SupportAddress() {
@@ -63,7 +104,7 @@ frmAbout::frmAbout(Desktop& desktop, QWidget* parent)
       m_Desktop(desktop) {
     setObjectName(QStringLiteral("frmAbout"));
     setCaption(kDesignCaption);
-    setFixedSize(Px(5520), Px(2070));
+    setFixedSize(Px(kDesignWidth), Px(kDesignHeight));
     setSizeGripEnabled(false);
     // The design's sizes are those of a small dialog font, as in the main window.
     QFont small = font();
@@ -90,19 +131,26 @@ frmAbout::frmAbout(Desktop& desktop, QWidget* parent)
     lblDescription = makeLabel("lblDescription", kDesignDescription, 120, 840, 1170, 195);
     lblSupport = makeLabel("lblSupport", kDesignSupport, 120, 1080, 705, 255);
 
+    // Black titles on the window: under a dark scheme the window takes a light face.
+    SetBlackText(*this);
     SetTextColour(*lblTitle, kBlack);
     SetTextColour(*lblDescription, kBlack);
     // The support label keeps the system's text colour, on the background of a text field so
-    // that it stands out from the window like a link.
+    // that it stands out from the window like a link. It turns black after a click, so under
+    // a dark scheme it is black on a light field from the start.
     lblSupport->setBackgroundRole(QPalette::Base);
     lblSupport->setAutoFillBackground(true);
+    if (!ReadableUnderBlack(lblSupport->palette().color(QPalette::Base)))
+        SetBlackText(*lblSupport);
     lblSupport->setCursor(Qt::PointingHandCursor);
     lblSupport->installEventFilter(this);
     ShowAsLink(*lblSupport, [this] { lblSupport_Click(); });
     lblSupport->setAccessibleName(kDesignSupport + SupportAddress());
     lblSupport->setAccessibleDescription(QStringLiteral("Writes a mail to support."));
 
-    // Labels lie beneath buttons: a long support line must not cover OK.
+    // The support line is stacked below the others, where OK stands: it wraps within the
+    // room left of the button, and the window grows when its lines need more height.
+    lblSupport->setWrapWidth(cmdOK->x() - lblSupport->x() - kGap);
     cmdOK->raise();
 
     connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
@@ -182,6 +230,12 @@ void frmAbout::Form_Resize() {
     // Whole pixels are whole multiples of 15 twips, so pixel sums are exact.
     lblDescription->move(lblDescription->x(), lblTitle->y() + lblTitle->height());
     lblSupport->move(lblSupport->x(), lblDescription->y() + lblDescription->height());
+    // The design's height, or more when the labels would run past it; the design's top margin
+    // is kept below them.
+    const int fitted =
+        std::max(Px(kDesignHeight), lblSupport->y() + lblSupport->height() + lblTitle->y());
+    if (height() != fitted)
+        setFixedHeight(fitted);
 }
 
 void frmAbout::cmdOK_Click() {

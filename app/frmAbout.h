@@ -25,9 +25,12 @@ public:
     const QString& Caption() const { return m_Caption; }
     // Sets the caption, shows it and grows or shrinks the label to fit it.
     void setCaption(const QString& caption);
+    // Sets the widest a shown line may be, in pixels; 0 shows every line whole.
+    void setWrapWidth(int width);
 
 private:
     QString m_Caption;
+    int m_WrapWidth = 0;
 };
 
 class frmAbout : public QDialog {

@@ -50,6 +50,13 @@ QString GetFolder(const QString& path) {
     return path.left(path.lastIndexOf(u'/') + 1);
 }
 
+QString SplitBaseName(const QString& chosenName) {
+    const QString extension = QStringLiteral(".wav");
+    if (chosenName.endsWith(extension, Qt::CaseInsensitive))
+        return chosenName.chopped(extension.size());
+    return chosenName;
+}
+
 QString CommandLineFileName(const QStringList& arguments) {
     QString line = arguments.join(u' ');
     line.remove(u'"');

@@ -37,6 +37,9 @@ void SaveSettings(Desktop& desktop);
 QString GetFileTitle(const QString& path);
 // Returns path up to and including its last "/", or empty text.
 QString GetFolder(const QString& path);
+// Returns the name that split pieces are numbered after: chosenName less a final ".wav" (any
+// case), or the whole name when it has none, so a piece always lands beside chosenName.
+QString SplitBaseName(const QString& chosenName);
 // Joins the program's arguments by single spaces and removes every double quote.
 QString CommandLineFileName(const QStringList& arguments);
 

@@ -6,6 +6,7 @@
 #include "toolkit/UpDown.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -63,6 +64,12 @@ protected:
     }
 
     void OpenFileMenu() { emit form->MnuFile->aboutToShow(); }
+
+    // Makes the window the active one, so that the fields get focus events.
+    void Activate() {
+        QApplication::setActiveWindow(form.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    }
 
     void ClickField(int i, Qt::KeyboardModifiers modifiers,
                     Qt::MouseButton button = Qt::LeftButton) {
@@ -334,12 +341,88 @@ TEST_F(FrmMainTempo, SpinControlStepsByItsModifiers) {
     Type(Samples, "12345.5");
     ClickArrow(ud->upButton());
     EXPECT_EQ(text(Samples), "12347");
+    // A step below the lower limit of 1 is not taken.
     Type(Samples, "100");
     ClickArrow(ud->downButton(), Qt::ControlModifier);
-    EXPECT_EQ(text(Samples), "1");
+    EXPECT_EQ(text(Samples), "100");
+    Type(Samples, "0");
+    ClickArrow(ud->downButton());
+    EXPECT_EQ(text(Samples), "0");
     Type(Samples, "2147483600");
     ClickArrow(ud->upButton(), Qt::ControlModifier);
     EXPECT_EQ(text(Samples), "2147483647");
+}
+
+// Keys reach the field with the focus as the keyboard sends them: Tab moves the focus on and
+// selects the next field's text.
+TEST_F(FrmMainTempo, OperatorTypedOverASelectionLeavesAnUnchangedFieldAsItWas) {
+    Open();
+    Activate();
+    struct Row {
+        const char* name;
+        int from;
+        Qt::KeyboardModifiers tab;
+        int to;
+        char key;
+        const char* answer; // "" cancels the prompt
+    };
+    const Row rows[] = {
+        {"Tab, * cancelled", Bars, {}, Samples, '*', ""},
+        {"Tab, / by 0", Bars, {}, Samples, '/', "0"},
+        {"Tab, + of an invalid entry", Samples, {}, Bpm, '+', "abc"},
+        {"Tab, \\ by 1 gives the same value", Bars, {}, Samples, '\\', "1"},
+        {"Shift+Tab, # in Beats", Bars, Qt::ShiftModifier, Beats, '#', ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const QString before = text(r.to);
+        field(r.from)->setFocus();
+        QTest::keyClick(field(r.from), Qt::Key_Tab, r.tab);
+        ASSERT_EQ(field(r.to)->selectedText(), before);
+        if (*r.answer)
+            desktop.inputAnswers.push_back(r.answer);
+        QTest::keyClick(field(r.to), r.key);
+        EXPECT_EQ(text(r.to), before);
+        EXPECT_EQ(field(r.to)->selectedText(), before);
+    }
+
+    // Shift+click extends a selection (and pops up the menu, dismissed here).
+    QTest::mouseClick(field(Bpm), Qt::LeftButton, {}, QPoint(2, 5));
+    QTest::mouseClick(field(Bpm), Qt::LeftButton, Qt::ShiftModifier,
+                      QPoint(field(Bpm)->width() - 2, 5));
+    ASSERT_EQ(field(Bpm)->selectedText(), "120");
+    desktop.inputAnswers.push_back("1");
+    QTest::keyClick(field(Bpm), '*');
+    EXPECT_EQ(text(Bpm), "120");
+}
+
+TEST_F(FrmMainTempo, FocusKeysDoNotSetThePopUpsDefault) {
+    Open();
+    Activate();
+    field(Beats)->setFocus();
+    QTest::keyClick(field(Beats), Qt::Key_Tab);
+    QTest::keyClick(field(Bars), Qt::Key_Tab, Qt::ShiftModifier);
+    for (Qt::Key key : {Qt::Key_End, Qt::Key_Home, Qt::Key_Right, Qt::Key_Left})
+        QTest::keyClick(field(Beats), key);
+    desktop.popupChoices.push_back("Multiplication (*)");
+    ClickField(Beats, Qt::ShiftModifier);
+    ASSERT_EQ(desktop.inputBoxes.size(), 1u);
+    EXPECT_EQ(desktop.inputBoxes[0].defaultText, "0");
+}
+
+// Save As writes the count that Samples shows, also a count of no whole frame.
+TEST_F(FrmMainTempo, ABpmOfNoWholeFrameShowsAndSavesACountOfNone) {
+    Open();
+    Type(Bpm, "99999999");
+    OpenFileMenu();
+    EXPECT_EQ(text(Samples), "0");
+    EXPECT_EQ(text(Bpm), "99999999");
+    const QString saved = dir.filePath("saved.wav");
+    desktop.fileAnswers.push_back(saved);
+    form->MnuSaveAs->trigger();
+    const QByteArray bytes = testing::ReadFile(saved);
+    EXPECT_EQ(bytes.size(), 44);
+    EXPECT_EQ(bytes.mid(36), QByteArray("data\0\0\0\0", 8));
 }
 
 TEST_F(FrmMainTempo, ResetsAndClose) {

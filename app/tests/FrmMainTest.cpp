@@ -375,6 +375,8 @@ TEST_F(FrmMainTest, RefusedFilesShowTheirMessage) {
     offByOne.avgBytesPerSec += 1;
     Format noFrame{1, 2, 44100, 0, 0, 16};
     Format overflow{1, 2, 1 << 30, 0, 4, 16};
+    QByteArray hugeSize = Wave({}, Ramp(8));
+    hugeSize.replace(4, 4, QByteArray("\xFF\xFF\xFF\x7F", 4));
     const QString typeText = "Incorrect file type or corrupt file header.";
     const QString pcmText = "This application only accepts wave pcm format!.";
     const QString corruptText = "The format for this file is corrupt.";
@@ -383,7 +385,7 @@ TEST_F(FrmMainTest, RefusedFilesShowTheirMessage) {
     struct Row {
         const char* name;
         QByteArray bytes;
-        QString text; // empty: no message at all
+        QString text;
         QString title;
         MsgIcon icon = MsgIcon::Critical;
         bool exists = true;
@@ -404,7 +406,8 @@ TEST_F(FrmMainTest, RefusedFilesShowTheirMessage) {
         {"AvgBytesPerSec off by one", Wave(offByOne, Ramp(8)), corruptText,
          "Format Corruption Error"},
         {"BlockAlign 0", Wave(noFrame, Ramp(8)), corruptText, "Format Corruption Error"},
-        {"product overflows", Wave(overflow, Ramp(8)), QString(), QString()},
+        {"RIFF size 0x7FFFFFFF", hugeSize, typeText, "File Type Unknown"},
+        {"product overflows", Wave(overflow, Ramp(8)), corruptText, "Format Corruption Error"},
         {"no data record", Riff(Record("fmt ", FmtData({})) + Record("LIST", Ramp(10))), typeText,
          "File Type Unknown"},
         {"data before fmt", Riff(Record("data", Ramp(8)) + Record("fmt ", FmtData({}))), typeText,
@@ -421,14 +424,10 @@ TEST_F(FrmMainTest, RefusedFilesShowTheirMessage) {
         ASSERT_TRUE(FileIsOpen());
         const QString name = QString::fromLatin1(r.name) + ".wav";
         w.DropFiles({r.exists ? Make(name, r.bytes) : folder + name});
-        if (r.text.isEmpty()) {
-            EXPECT_TRUE(desktop.msgBoxes.empty());
-        } else {
-            ASSERT_EQ(desktop.msgBoxes.size(), 1u);
-            EXPECT_EQ(desktop.msgBoxes[0].text, r.text);
-            EXPECT_EQ(desktop.msgBoxes[0].title, r.title);
-            EXPECT_EQ(desktop.msgBoxes[0].icon, r.icon);
-        }
+        ASSERT_EQ(desktop.msgBoxes.size(), 1u); // never an empty box, never none
+        EXPECT_EQ(desktop.msgBoxes[0].text, r.text);
+        EXPECT_EQ(desktop.msgBoxes[0].title, r.title);
+        EXPECT_EQ(desktop.msgBoxes[0].icon, r.icon);
         EXPECT_FALSE(FileIsOpen());
         EXPECT_EQ(w.m_Reader, nullptr);
         ExpectFileState(w, false);

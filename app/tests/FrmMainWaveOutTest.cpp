@@ -6,6 +6,7 @@
 #include "WaveOutTestTools.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -242,6 +243,34 @@ TEST_F(FrmMainWaveOutTest, SplitIntoFourWritesNumberedPiecesBesideTheChosenName)
     EXPECT_EQ(window->pBar->minimum(), 1);
     EXPECT_EQ(window->pBar->maximum(), 4);
     EXPECT_EQ(window->pBar->value(), 1);
+}
+
+// Only a ".wav" ending gives way to the numbers; any other name is kept whole, so a piece
+// never lands outside the chosen folder.
+TEST_F(FrmMainWaveOutTest, SplitPiecesKeepTheChosenNameLessOnlyAWavEnding) {
+    ASSERT_TRUE(QDir(folder + "out").mkdir("sub"));
+    auto written = [this] {
+        QStringList files;
+        for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            files << QDir(folder).relativeFilePath(it.next());
+        files.sort();
+        return files;
+    };
+    const struct {
+        const char* chosen;
+        QStringList pieces;
+    } rows[] = {
+        {"kickbeats", {"out/kickbeats[1].wav", "out/kickbeats[2].wav"}},
+        {"snare.WAV", {"out/snare[1].wav", "out/snare[2].wav"}},
+        {"sub/ab", {"out/sub/ab[1].wav", "out/sub/ab[2].wav"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.chosen);
+        QStringList expected = written() + row.pieces;
+        expected.sort();
+        Split("2", Out(row.chosen));
+        EXPECT_EQ(written(), expected);
+    }
 }
 
 TEST_F(FrmMainWaveOutTest, SplitRoundsTheAnswerHalvesToEven) {
