@@ -9,6 +9,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(metronel::kAppTitle));
     QApplication::setOrganizationName(QString::fromLatin1(metronel::kAppTitle));
+    // Lets the desktop match the window to its entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Metronel"));
 
     metronel::QtDesktop desktop;
     metronel::LoadSettings(desktop);
