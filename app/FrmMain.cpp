@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FrmMain.h"
 
 #include "toolkit/UpDown.h"

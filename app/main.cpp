@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starts the program: the remembered folder, then the main window with the command line.
 #include "FrmMain.h"
 #include "mdlMain.h"

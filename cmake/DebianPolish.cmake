@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Run by CPack on the staged files of every package before it packs them: compresses the
 # manual pages and puts the changelog beside each package's copyright file.
 

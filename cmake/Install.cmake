@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The support address, the program's icons, and what `cmake --install` puts where: the
 # program with its desktop entry, metainfo, icons and manual page, and Chunkwell with its
 # headers, a package configuration for find_package(Chunkwell) and a pkg-config file.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages from the install components: `cpack -G DEB` in a build folder configured
 # with -DCMAKE_INSTALL_PREFIX=/usr makes libchunkwell3 (the library under its SONAME),
 # libchunkwell-dev (headers, CMake and pkg-config files, the .so link) and metronel (the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Removes what `cmake --install` put in place, and the folders it had to make for it.
 #
 # Included by the build, it adds a first install step that notes which of the project's
