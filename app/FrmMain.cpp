@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FrmMain.h"
 
 #include "toolkit/BlackText.h"
@@ -54,7 +55,8 @@ FrmMain::FrmMain(Desktop& desktop, QString commandLine, QWidget* parent)
     QIcon icon;
     icon.addPixmap(QPixmap(metronel32_xpm));
     icon.addPixmap(QPixmap(metronel16_xpm));
-    setWindowIcon(icon);
+    // The installed theme icon has every size, the scalable one included.
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("metronel"), icon));
     setAcceptDrops(true);
 
     createControls();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tempo fields, the spin control beside Samples and the Maths menu.
 //
 // The field texts are the only store of the values: every rule parses them afresh. A write

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Save As and Split As: the handlers gather the dialog's name, the Samples field and the
 // open sound, let mdlWaveOut write, and show what went wrong.
 #include "FrmMain.h"

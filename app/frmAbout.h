@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The about window: the program's name and version, what it does, and a support mail link.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Program-wide procedures without widgets: the remembered folder and its settings entry,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Number texts and the tempo and semitone formulas.
 //
 // Texts follow the user's notation (QLocale's default) for the decimal separator only:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mdlWaveOut.h"
 
 #include "toolkit/Desktop.h"

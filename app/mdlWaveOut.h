@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Wave output without widgets: sound buffers, picking frames to a new length, and writing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures ResampleFrames on 4-byte frames (stretching and shrinking) against memcpy of the
 // same number of bytes in the same run, and prints GB/s and the ratio. Buffers are touched
 // before timing so page faults are not counted. Best of several runs.

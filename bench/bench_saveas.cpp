@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Save As without the window, for scripts/bench-saveas to time against cp.
 //
 //   bench_saveas make <path> <MiB>        writes a 16-bit stereo 44.1 kHz wave of that size

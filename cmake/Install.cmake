@@ -1,8 +1,28 @@
+# SPDX-License-Identifier: MIT
 # The support address, the program's icons, and what `cmake --install` puts where: the
-# program with its desktop entry and icons, and Chunkwell with its headers and a package
-# configuration for find_package(Chunkwell).
+# program with its desktop entry, metainfo, icons and manual page, and Chunkwell with its
+# headers, a package configuration for find_package(Chunkwell) and a pkg-config file.
+#
+# Every rule names one of three components, which are also the Debian packages
+# (cmake/Packaging.cmake): Runtime (the shared library), Development (headers, CMake and
+# pkg-config files, the .so link) and Program (everything a user of the windows needs).
 
 include(CMakePackageConfigHelpers)
+
+# The Debian package of each component; its documentation folder holds the licence.
+set(METRONEL_PACKAGE_Runtime "libchunkwell${PROJECT_VERSION_MAJOR}")
+set(METRONEL_PACKAGE_Development "libchunkwell-dev")
+set(METRONEL_PACKAGE_Program "metronel")
+set(METRONEL_COMPONENTS Runtime Development)
+if(METRONEL_BUILD_APP)
+    list(APPEND METRONEL_COMPONENTS Program)
+endif()
+foreach(component IN LISTS METRONEL_COMPONENTS)
+    install(FILES "${PROJECT_SOURCE_DIR}/LICENSE"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/${METRONEL_PACKAGE_${component}}"
+        RENAME copyright
+        COMPONENT ${component})
+endforeach()
 
 set(CHUNKWELL_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/Chunkwell")
 
@@ -13,13 +33,17 @@ target_compile_features(chunkwell INTERFACE cxx_std_20)
 
 install(TARGETS chunkwell
     EXPORT ChunkwellTargets
-    LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
+    LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+        COMPONENT Runtime
+        NAMELINK_COMPONENT Development)
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/chunkwell/include/chunkwell"
     DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}"
+    COMPONENT Development
     FILES_MATCHING PATTERN "*.h")
 install(EXPORT ChunkwellTargets
     NAMESPACE Chunkwell::
-    DESTINATION "${CHUNKWELL_CMAKE_DIR}")
+    DESTINATION "${CHUNKWELL_CMAKE_DIR}"
+    COMPONENT Development)
 
 configure_package_config_file(
     "${CMAKE_CURRENT_LIST_DIR}/ChunkwellConfig.cmake.in"
@@ -33,7 +57,42 @@ write_basic_package_version_file(
 install(FILES
     "${PROJECT_BINARY_DIR}/ChunkwellConfig.cmake"
     "${PROJECT_BINARY_DIR}/ChunkwellConfigVersion.cmake"
-    DESTINATION "${CHUNKWELL_CMAKE_DIR}")
+    DESTINATION "${CHUNKWELL_CMAKE_DIR}"
+    COMPONENT Development)
+
+# pkg-config, beside the CMake package. The prefix is the one installed to, which
+# `cmake --install --prefix` and packaging only settle at install time.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+    set(CHUNKWELL_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
+else()
+    set(CHUNKWELL_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+endif()
+if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+    set(CHUNKWELL_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
+else()
+    set(CHUNKWELL_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+set(CHUNKWELL_PC_PREFIX "@CMAKE_INSTALL_PREFIX@")
+file(READ "${PROJECT_SOURCE_DIR}/cmake/chunkwell.pc.in" chunkwell_pc)
+string(REPLACE "@CMAKE_INSTALL_PREFIX@" "@CHUNKWELL_PC_PREFIX@" chunkwell_pc
+    "${chunkwell_pc}")
+file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/pkgconfig/chunkwell.pc.in" CONTENT "${chunkwell_pc}"
+    @ONLY)
+install(CODE "
+    configure_file(\"${PROJECT_BINARY_DIR}/pkgconfig/chunkwell.pc.in\"
+        \"${PROJECT_BINARY_DIR}/pkgconfig/chunkwell.pc\" @ONLY)
+    file(INSTALL \"${PROJECT_BINARY_DIR}/pkgconfig/chunkwell.pc\"
+        DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")"
+    COMPONENT Development)
+
+# Every folder the rules above write into: `uninstall` removes those the install made.
+set(folders "${CMAKE_INSTALL_LIBDIR}" "${CHUNKWELL_CMAKE_DIR}" "${CMAKE_INSTALL_LIBDIR}/pkgconfig"
+    "${CMAKE_INSTALL_INCLUDEDIR}/chunkwell")
+foreach(component IN LISTS METRONEL_COMPONENTS)
+    list(APPEND folders "${CMAKE_INSTALL_DATADIR}/doc/${METRONEL_PACKAGE_${component}}")
+endforeach()
+list(JOIN folders "\n" folders)
+file(WRITE "${PROJECT_BINARY_DIR}/install_folders.txt" "${folders}\n")
 
 if(NOT METRONEL_BUILD_APP)
     return()
@@ -85,10 +144,32 @@ add_custom_target(metronel_icon_files ALL DEPENDS ${METRONEL_ICON_FILES})
 
 # ---- The program ----
 
-install(TARGETS metronel RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
-install(FILES "${PROJECT_SOURCE_DIR}/resources/metronel.desktop"
-    DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
+# The desktop entry and the metainfo are named by the program's desktop id, which main.cpp
+# gives Qt too.
+install(TARGETS metronel RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Program)
+install(FILES "${PROJECT_SOURCE_DIR}/resources/org.example.Metronel.desktop"
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/applications"
+    COMPONENT Program)
+install(FILES "${PROJECT_SOURCE_DIR}/resources/org.example.Metronel.metainfo.xml"
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo"
+    COMPONENT Program)
 foreach(size IN LISTS METRONEL_ICON_SIZES)
     install(FILES "${METRONEL_ICON_DIR}/${size}x${size}/apps/metronel.png"
-        DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps")
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps"
+        COMPONENT Program)
 endforeach()
+install(FILES "${PROJECT_SOURCE_DIR}/resources/hicolor/scalable/apps/metronel.svg"
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps"
+    COMPONENT Program)
+install(FILES "${PROJECT_SOURCE_DIR}/resources/man/metronel.1"
+    DESTINATION "${CMAKE_INSTALL_MANDIR}/man1"
+    COMPONENT Program)
+
+set(folders "${CMAKE_INSTALL_BINDIR}" "${CMAKE_INSTALL_DATADIR}/applications"
+    "${CMAKE_INSTALL_DATADIR}/metainfo" "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps"
+    "${CMAKE_INSTALL_MANDIR}/man1")
+foreach(size IN LISTS METRONEL_ICON_SIZES)
+    list(APPEND folders "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps")
+endforeach()
+list(JOIN folders "\n" folders)
+file(APPEND "${PROJECT_BINARY_DIR}/install_folders.txt" "${folders}\n")

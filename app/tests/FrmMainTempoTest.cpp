@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tempo fields, the spin control and the Maths menu, driven as a user would: keys and
 // clicks on the real fields of a window that has opened a real wave file.
 #include "FrmMain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window: layout, start and end, opening, closing, drops and properties, driven
 // through the scripted desktop on real files in a temporary folder.
 #include "FrmMain.h"

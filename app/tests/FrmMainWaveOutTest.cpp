@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Save As and Split As driven through the scripted desktop on real files; every file
 // written is read back by SoX.
 #include "FrmMain.h"

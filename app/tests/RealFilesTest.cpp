@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Wave files made by SoX and FFmpeg, as users bring them, open or are refused by the window.
 #include "FrmMain.h"
 #include "ScriptedDesktop.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A desktop that answers from queues and records every call, so window tests never wait

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Builds wave files byte by byte in a test's temporary folder, independent of the

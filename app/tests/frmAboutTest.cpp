@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The about window: its texts, the stacking of its labels, the support link and the colour
 // of the support label under the mouse. Tests open the window with show(), which loads it as
 // exec() does, without waiting; the menu command itself is driven with a timer that closes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Settings, file names and the format record, without any window.
 #include "mdlMain.h"
 #include "ScriptedDesktop.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Number texts and the tempo and semitone formulas. The shared test main pins the locale
 // to en_US; the comma-locale cases switch it for their own scope.
 #include "mdlMain.h"

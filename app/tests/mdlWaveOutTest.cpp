@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame picking, sound buffers and the writing routines of wave output, on real files.
 #include "mdlWaveOut.h"
 

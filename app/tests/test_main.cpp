@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One main for every app test: the offscreen platform is chosen before the application
 // object exists, and number texts use "." whatever the machine's locale.
 #include <QApplication>

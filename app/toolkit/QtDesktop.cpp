@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "QtDesktop.h"
 
 #include "CommonDialog.h"

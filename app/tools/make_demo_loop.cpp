@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the demo loop the run script opens: two bars of 4/4 clicks at 120 bpm, 44100 Hz,
 // 16-bit stereo, so the program shows Samples 176400 and Bpm 120 for 2 bars.
 #include "mdlMain.h"

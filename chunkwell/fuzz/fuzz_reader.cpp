@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opens any bytes as a chunk file and walks everything in it: every record read whole and
 // in part, every record expanded as a container down to a fixed depth. The library's own
 // errors are expected answers to bad input; anything else (a crash, a sanitizer report,

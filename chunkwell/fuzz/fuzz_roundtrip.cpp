@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Copies whatever the reader finds in any bytes through a writer into a new file, then
 // reads the copy back: the same identifiers, types, sizes and data must come out, the copy
 // must be exactly as long as its sizes say, and the reader must have delivered the input's

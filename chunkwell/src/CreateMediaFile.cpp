@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <chunkwell/MediaSystemLicence.h>
 
 #include "TagMediaFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <chunkwell/MediaFileReader.h>
 
 #include "TagMediaFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <chunkwell/MediaFileWriter.h>
 
 #include "MediaEvent.h"

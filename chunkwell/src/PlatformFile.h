@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The library's only door to the operating system's files. Readers and writers of one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mdlGlobal.h"
 
 #include <array>

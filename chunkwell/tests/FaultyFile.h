@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Wraps every file the library opens or creates while a FaultyFiles object lives, so a

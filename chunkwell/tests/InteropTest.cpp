@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Wave files written here are read by libsndfile's and SoX's command-line tools, and
 // files made by SoX and FFmpeg are walked by the reader: the library has to agree with
 // the programs musicians actually use.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FaultyFile.h"
 #include "TestFiles.h"
 
@@ -30,8 +31,9 @@ protected:
     }
 
     static std::string NthName(int i) {
-        std::string digits = std::to_string(1000 + i % 1000);
-        return "r" + digits.substr(1);
+        std::string name = std::to_string(1000 + i % 1000);
+        name[0] = 'r';
+        return name;
     }
     static std::int32_t NthID(int i) { return ID(NthName(i)); }
 
@@ -272,8 +274,9 @@ TEST_F(MediaFileReaderTest, TruncatedFileListsWholeHeadersAndReadsWhatIsThere) {
     EXPECT_EQ(r->RecordInfo().RecordSize, 16);
     auto buf = Filled(16);
     EXPECT_TRUE(r->ReadRecord(buf));
-    Bytes expected = Counting(6, 100);
-    expected.resize(16, 0xEE);
+    Bytes expected(16, 0xEE);
+    const Bytes there = Counting(6, 100);
+    std::copy(there.begin(), there.end(), expected.begin());
     EXPECT_EQ(AsBytes(buf), expected);
 }
 

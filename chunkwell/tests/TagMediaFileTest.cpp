@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TagMediaFile.h"
 #include "FaultyFile.h"
 #include "TestFiles.h"

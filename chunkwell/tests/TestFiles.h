@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Shared helpers for the library's tests: a fresh temporary folder per test, files

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws the program's icons for the desktop theme: a metronome, as in the window icon.
 //
 //   metronel_icons <output folder> <16 px XPM> <32 px XPM> <size>...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lists the records of a wave file: one line per record, its four-character identifier,
 // a space and its size. Reads every record's data on the way; writes nothing to the file.
 //

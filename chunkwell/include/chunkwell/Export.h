@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Symbols of libchunkwell.so are hidden unless marked with CHUNKWELL_API.

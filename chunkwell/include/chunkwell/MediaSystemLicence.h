@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Chunkwell reads and writes chunk files of the RIFF kind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Types shared by every part of Chunkwell: record information, error codes,
