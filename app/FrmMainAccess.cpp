@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window for keyboard and screen-reader users: names and descriptions of the
 // controls, the spin control's keys and wheel, and the Maths pop-up from the keyboard.
 // None of it changes what a click or a typed character does.

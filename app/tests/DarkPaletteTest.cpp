@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Under a dark colour scheme every text of both windows can be read: the texts drawn black
 // by design sit on a light background of their own, the others take the scheme's colours.
 #include "FrmMain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The windows as keyboard and screen-reader users meet them: the accessibility tree, the
 // spin control's keys and wheel, the Maths pop-up from the keyboard and the focus ring.
 #include "FrmMain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Reads what a widget painted: its background is the colour it paints most, and the heart

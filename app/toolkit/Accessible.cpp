@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Accessible.h"
 
 #include <QAccessibleWidget>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Roles for screen readers where a widget's Qt class says something else than what the

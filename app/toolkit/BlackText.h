@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Texts drawn black by design stay black under any colour scheme; under a dark one they get

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FocusIndicator.h"
 
 #include <QApplication>

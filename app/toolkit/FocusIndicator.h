@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A ring around the control that has the keyboard focus, in every window of the program,
