@@ -81,6 +81,14 @@ void MediaFileWriter::AddRecordSlot() {
 }
 
 void MediaFileWriter::CheckGrowth(std::int64_t growth) const {
+    // A container can grow only while it ends where every container around it ends: once
+    // a parent has added a record after it, growing would write over that record.
+    for (const MediaFileWriter* w = this; w->m_Parent != nullptr; w = w->m_Parent.get()) {
+        const MediaFileWriter& p = *w->m_Parent;
+        if (AppendOffset(w->m_HeaderOffset, w->m_ChunkSize) !=
+            AppendOffset(p.m_HeaderOffset, p.m_ChunkSize))
+            throw RangeError("the container is closed: its parent has added a record after it");
+    }
     for (const MediaFileWriter* w = this; w != nullptr; w = w->m_Parent.get()) {
         if (static_cast<std::int64_t>(w->m_ChunkSize) + growth > kMax32)
             throw OverflowError("container size leaves the 32-bit range");

@@ -52,7 +52,7 @@ public:
     // Returns the identifier of a text.
     std::int32_t FormatRecordID(std::string_view Expression) const;
     std::int32_t FormatRecordID(const char* Expression) const {
-        return FormatRecordID(std::string_view(Expression));
+        return FormatRecordID(Expression ? std::string_view(Expression) : std::string_view());
     }
     std::int32_t FormatRecordID(const std::string& Expression) const {
         return FormatRecordID(std::string_view(Expression));
