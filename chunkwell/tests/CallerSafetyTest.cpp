@@ -19,6 +19,13 @@ using namespace testfiles;
 
 namespace {
 
+// Only the library makes readers and writers: nothing a caller holds builds one.
+static_assert(!std::is_constructible_v<MediaFileReader, std::nullptr_t, std::int32_t>);
+static_assert(
+    !std::is_constructible_v<MediaFileWriter, std::nullptr_t, std::int32_t, std::nullptr_t>);
+static_assert(!std::is_constructible_v<MediaFileReader, std::nullptr_t>);
+static_assert(!std::is_base_of_v<std::enable_shared_from_this<MediaFileWriter>, MediaFileWriter>);
+
 static_assert(!std::is_convertible_v<bool, RecordIdArg>);
 static_assert(!std::is_convertible_v<wchar_t, RecordIdArg>);
 static_assert(!std::is_convertible_v<char32_t, RecordIdArg>);
@@ -128,6 +135,62 @@ TEST_F(CallerSafetyTest, AContainerThatSomethingFollowsCannotGrow) {
     body = Container("LIST", "INFO", listBody);
     PutRecord(body, "data", Counting(2));
     EXPECT_EQ(ReadBytes(path), Container("RIFF", "WAVE", body));
+}
+
+// The conveniences beside the walk: a range-for over the records, finding by identifier,
+// the count of bytes a read delivered, paths, and sizes of any integer type.
+TEST_F(CallerSafetyTest, ConveniencesKeepTheLazyWalkAndCheckWhatTheyAreGiven) {
+    Bytes body;
+    for (int i = 0; i < 25; ++i)
+        PutRecord(body, "r0" + std::to_string(10 + i), Counting(static_cast<std::size_t>(i)));
+    PutID(body, "data");
+    PutLE32(body, 64); // claims 64 bytes, the file holds 40
+    const Bytes forty = Counting(40);
+    body.insert(body.end(), forty.begin(), forty.end());
+    const std::filesystem::path path = dir.Path() / "many.riff";
+    WriteBytes(path.string(), Container("RIFF", "TEST", body));
+
+    auto r = msl.OpenMediaFile(path);
+    ASSERT_TRUE(r);
+    std::int32_t count = 0;
+    for (const MEDIARECORDINFO& info : r->Walk()) {
+        EXPECT_EQ(info.RecordSize, count);
+        if (++count == 3)
+            break;
+    }
+    EXPECT_EQ(r->Records(), 10); // one batch, as MoveFirst and MoveNext would scan
+    ASSERT_TRUE(r->FindRecord("r022"));
+    EXPECT_EQ(r->Position(), 13);
+    EXPECT_EQ(r->Records(), 20);
+    EXPECT_FALSE(r->FindRecord(ID("none")));
+    EXPECT_TRUE(r->EOF_());
+    count = 0;
+    for (const MEDIARECORDINFO& info : r->Walk())
+        count += info.RecordID == ID("data");
+    EXPECT_EQ(r->Records(), 26);
+    EXPECT_EQ(count, 1);
+
+    ASSERT_TRUE(r->FindRecord("data"));
+    std::vector<std::byte> buffer(64);
+    EXPECT_TRUE(r->ReadRecord(buffer));
+    EXPECT_EQ(r->ReadRecordDelivered(buffer), 40);
+    EXPECT_EQ(r->ReadRecordDelivered(buffer, 8, 8), 8);
+    EXPECT_EQ(r->ReadRecordDelivered(buffer, 60, 8), -1); // outside the record
+    EXPECT_TRUE(r->ReadRecord(buffer, std::size_t{4}, std::int64_t{8}));
+    EXPECT_THROW((void)r->ReadRecord(buffer, std::int64_t{1} << 32), OverflowError);
+
+    auto w = msl.CreateMediaFile(dir.Path() / "out.riff", "RIFF", "TEST", true);
+    ASSERT_TRUE(w);
+    EXPECT_THROW((void)w->CreateChild("big ", std::int64_t{1} << 31), OverflowError);
+    ASSERT_TRUE(w->CreateChild("data", std::size_t{8}));
+    EXPECT_TRUE(w->WriteRecord(std::span<const std::byte>(buffer), std::size_t{0}, 8L));
+    EXPECT_THROW((void)w->WriteRecord(std::span<const std::byte>(buffer), -1L << 33),
+                 OverflowError);
+
+    EXPECT_FALSE(msl.OpenMediaFile(static_cast<const char*>(nullptr)));
+    EXPECT_EQ(msl.Error(), mfec_OpenFileFailed);
+    EXPECT_FALSE(msl.CreateMediaFile(static_cast<const char*>(nullptr), "RIFF", "WAVE"));
+    EXPECT_EQ(msl.Error(), mfec_CreateFileFailed);
 }
 
 } // namespace

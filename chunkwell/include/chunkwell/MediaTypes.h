@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 namespace chunkwell {
 
@@ -109,5 +110,13 @@ class CHUNKWELL_API OverflowError : public MediaError {
 public:
     explicit OverflowError(const std::string& what) : MediaError(6, what) {}
 };
+
+// Returns a size or offset of any integer type as 32 bits; raises OverflowError when it does
+// not fit, instead of narrowing it silently.
+template <std::integral T> std::int32_t Checked32(T value) {
+    if (!std::in_range<std::int32_t>(value))
+        throw OverflowError("Overflow: a size or offset leaves 32 bits");
+    return static_cast<std::int32_t>(value);
+}
 
 } // namespace chunkwell
