@@ -109,6 +109,8 @@ void MediaFileReader::Impl::ScanRecords(bool all) {
         const std::int64_t fileOffset = std::int64_t{m_NextScanOffset} + 8;
         if (!FitsInt32(fileOffset)) {
             // No later walk could get past this point either: the scan is over for good.
+            // (Stopping for good after an overflow, rather than scanning again from the same
+            // place on the next walk, is deliberate: a retry could only raise it again.)
             m_NextScanOffset = m_EndOffset;
             throw OverflowError("Overflow: a record's offset leaves 32 bits");
         }
@@ -120,8 +122,9 @@ void MediaFileReader::Impl::ScanRecords(bool all) {
 
         const std::int64_t step = std::int64_t{info.RecordSize} + (info.RecordSize & 1);
         if (!FitsInt32(step)) {
-            // The entry stays listed; marking the scan finished keeps a retry from
-            // listing the same header again.
+            // The entry stays listed; marking the scan finished for good keeps a retry
+            // from listing the same header again (a deliberate, harmless difference from
+            // a scan that would resume here).
             m_NextScanOffset = m_EndOffset;
             throw OverflowError("Overflow: a record's size leaves 32 bits");
         }

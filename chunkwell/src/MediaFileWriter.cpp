@@ -134,6 +134,10 @@ bool MediaFileWriter::Impl::WriteAt(std::int32_t offset, const std::byte* data, 
 
 bool MediaFileWriter::Impl::AppendRecordHeader(std::int32_t id, std::int32_t size,
                                                std::int64_t growth) {
+    // Every limit is checked before anything changes, so an append that would overflow
+    // leaves Records, the table and the file as they were. (Growing the table and writing
+    // the header first, then finding the overflow on propagation, would leave a counted
+    // record that is on disk but in no size: deliberately not done.)
     const std::int64_t append = AppendOffset(m_HeaderOffset, m_ChunkSize);
     if (append + growth > kMax32)
         throw OverflowError("file offset leaves the 32-bit range");
