@@ -15,7 +15,7 @@
 
 namespace chunkwell {
 
-struct MediaFileReader::Impl {
+struct CHUNKWELL_LOCAL MediaFileReader::Impl {
     Impl(std::shared_ptr<TagMediaFile> file, std::int32_t headerOffset);
     // Returns a new reader over the container whose header is at headerOffset.
     static std::shared_ptr<MediaFileReader> Make(std::shared_ptr<TagMediaFile> file,
@@ -34,7 +34,7 @@ struct MediaFileReader::Impl {
     std::shared_ptr<TagMediaFile> m_File;
 };
 
-struct MediaFileWriter::Impl {
+struct CHUNKWELL_LOCAL MediaFileWriter::Impl {
     Impl(std::shared_ptr<TagMediaFile> file, std::int32_t headerOffset,
          std::shared_ptr<MediaFileWriter> parent);
     // Returns a new writer over the container whose header is at headerOffset, under parent
@@ -54,7 +54,7 @@ struct MediaFileWriter::Impl {
     // header, and writes its 8-byte header; false when that write fails.
     bool AppendRecordHeader(std::int32_t id, std::int32_t size, std::int64_t growth);
     bool WriteHeader();
-    const Impl* Parent() const { return m_Parent ? m_Parent->m_Impl : nullptr; }
+    const Impl* Parent() const { return m_ParentState; }
 
     std::int32_t m_HeaderOffset = 0;
     std::int32_t m_ChunkID = 0;
@@ -66,10 +66,20 @@ struct MediaFileWriter::Impl {
     bool m_Dirty = false;
     std::shared_ptr<TagMediaFile> m_File;
     std::unique_ptr<MediaEvent> cEvent;
-    // Keeps the enclosing writer alive so that its size is written back after ours.
-    std::shared_ptr<MediaFileWriter> m_Parent;
+    // Keeps the enclosing writer alive so that its size is written back after ours. This and
+    // m_Self hold the public writer type-erased: the private state never names the class it
+    // hides behind, so the ABI check cannot reach back from here into the public layout.
+    std::shared_ptr<void> m_Parent;
+    Impl* m_ParentState = nullptr;
     // The writer this state belongs to, handed to sub-containers as their parent.
-    std::weak_ptr<MediaFileWriter> m_Self;
+    std::weak_ptr<void> m_Self;
 };
 
+} // namespace chunkwell
+
+namespace chunkwell {
+// Programs built against the library lay these classes out themselves: new state goes into
+// Impl, never beside the pointer. (scripts/check-abi checks the rest of the interface.)
+static_assert(sizeof(MediaFileReader) == sizeof(void*) && sizeof(MediaFileWriter) == sizeof(void*),
+              "the public layout of a reader or writer is its one Impl pointer");
 } // namespace chunkwell

@@ -36,7 +36,8 @@ MediaFileWriter::Impl::Impl(std::shared_ptr<TagMediaFile> file, std::int32_t hea
                             std::shared_ptr<MediaFileWriter> parent)
     : m_HeaderOffset(headerOffset), m_File(std::move(file)),
       cEvent(std::make_unique<MediaEvent>(parent ? parent->m_Impl->cEvent.get() : nullptr)),
-      m_Parent(std::move(parent)) {
+      m_ParentState(parent ? parent->m_Impl : nullptr) {
+    m_Parent = std::move(parent);
     cEvent->Listen([this](std::int32_t& vNewValue) { OnSizeUpdate(vNewValue); });
 
     // Start from what is on disk; a short read leaves the missing fields 0.
@@ -190,7 +191,7 @@ std::shared_ptr<MediaFileWriter> MediaFileWriter::CreateChunk(RecordIdArg Record
 
     d.cEvent->RaiseSizeUpdate(12);
     d.m_Position = d.m_Records;
-    return Impl::Make(d.m_File, append, d.m_Self.lock());
+    return Impl::Make(d.m_File, append, std::static_pointer_cast<MediaFileWriter>(d.m_Self.lock()));
 }
 
 bool MediaFileWriter::WriteRecord(std::span<const std::byte> lpWriteData, std::int32_t WriteOffset,
@@ -266,7 +267,7 @@ bool MediaFileWriter::WriteRecordFrom(MediaFileReader& Source, std::int32_t Read
 
 bool MediaFileWriter::Finish() {
     bool ok = true;
-    for (Impl* w = m_Impl; w != nullptr; w = w->m_Parent ? w->m_Parent->m_Impl : nullptr) {
+    for (Impl* w = m_Impl; w != nullptr; w = w->m_ParentState) {
         if (w->m_Dirty && !w->WriteHeader())
             ok = false;
     }

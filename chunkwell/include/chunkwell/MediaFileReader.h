@@ -145,7 +145,7 @@ private:
     friend class MediaFileWriter;
     friend class MediaSystemLicence;
     struct Impl;
-    explicit MediaFileReader(Impl* impl);
+    CHUNKWELL_LOCAL explicit MediaFileReader(Impl* impl);
 
     Impl* m_Impl;
 };

@@ -103,7 +103,7 @@ public:
 private:
     friend class MediaSystemLicence;
     struct Impl;
-    explicit MediaFileWriter(Impl* impl);
+    CHUNKWELL_LOCAL explicit MediaFileWriter(Impl* impl);
 
     Impl* m_Impl;
 };
