@@ -1,15 +1,37 @@
 // SPDX-License-Identifier: MIT
 #include "PlatformFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace chunkwell::platform {
+
+bool FileHandle::CopyFrom(FileHandle& source, std::uint32_t size, std::uint32_t& copied) {
+    copied = 0;
+    // Bounded, so a copy of a whole sound does not hold the sound in memory twice.
+    constexpr std::uint32_t kChunk = 1u << 20;
+    std::vector<std::byte> buffer(std::min(size, kChunk));
+    while (copied < size) {
+        const std::uint32_t want = std::min(size - copied, kChunk);
+        std::uint32_t got = 0;
+        if (!source.Read(buffer.data(), want, got) || got == 0)
+            return false;
+        std::uint32_t put = 0;
+        if (!Write(buffer.data(), got, put))
+            return false;
+        copied += got;
+    }
+    return true;
+}
+
 namespace {
 
 class PosixFile final : public FileHandle {
@@ -61,6 +83,32 @@ public:
         return r < 0 ? -1 : static_cast<std::int64_t>(r);
     }
 
+    // Lets the kernel copy between two plain files; where it cannot (another kind of
+    // handle, a file system or kernel without support), the rest goes through a buffer.
+    bool CopyFrom(FileHandle& source, std::uint32_t size, std::uint32_t& copied) override {
+        copied = 0;
+        auto* plain = dynamic_cast<PosixFile*>(&source);
+        while (plain != nullptr && copied < size) {
+            ssize_t n = ::copy_file_range(plain->m_Fd, nullptr, m_Fd, nullptr, size - copied, 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0)
+                return false; // the source ends before the size
+            if (n < 0) {
+                if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+                    return false;
+                break;
+            }
+            copied += static_cast<std::uint32_t>(n);
+        }
+        if (copied == size)
+            return true;
+        std::uint32_t rest = 0;
+        const bool ok = FileHandle::CopyFrom(source, size - copied, rest);
+        copied += rest;
+        return ok;
+    }
+
 private:
     int m_Fd;
 };
@@ -77,12 +125,31 @@ std::unique_ptr<FileHandle> Wrap(int fd) {
     return h;
 }
 
-bool Lock(int fd, bool shared) {
+LockFunction& LockCall() {
+    static LockFunction lock = nullptr;
+    return lock;
+}
+
+int TryLock(int fd, int operation) {
     int r;
     do {
-        r = ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
+        r = LockCall() ? LockCall()(fd, operation | LOCK_NB) : ::flock(fd, operation | LOCK_NB);
     } while (r != 0 && errno == EINTR);
-    return r == 0;
+    return r == 0 ? 0 : errno;
+}
+
+// Only "would block" means the file is in use. A file system that cannot lock as asked (on
+// NFS an exclusive lock on a file opened for reading fails with EBADF; ENOLCK, EOPNOTSUPP)
+// gets a shared lock instead, or none, rather than refusing every file it holds.
+bool Lock(int fd, bool shared) {
+    int error = TryLock(fd, shared ? LOCK_SH : LOCK_EX);
+    if (error != 0 && error != EWOULDBLOCK && !shared)
+        error = TryLock(fd, LOCK_SH);
+    return error != EWOULDBLOCK;
+}
+
+bool HasNul(const std::string& path) {
+    return path.find('\0') != std::string::npos;
 }
 
 // Only regular files are chunk files: a folder, a pipe or a device is refused like a
@@ -100,6 +167,8 @@ bool IsEmpty(int fd) {
 } // namespace
 
 std::unique_ptr<FileHandle> OpenExisting(const std::string& path, bool allowShare) {
+    if (HasNul(path))
+        return nullptr; // the system would take only the part before it
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return nullptr;
@@ -111,6 +180,8 @@ std::unique_ptr<FileHandle> OpenExisting(const std::string& path, bool allowShar
 }
 
 std::unique_ptr<FileHandle> CreateNew(const std::string& path, bool overwrite) {
+    if (HasNul(path))
+        return nullptr;
     int flags = O_RDWR | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL);
     int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
     if (fd < 0)
@@ -131,6 +202,10 @@ std::unique_ptr<FileHandle> CreateNew(const std::string& path, bool overwrite) {
 
 void SetHandleWrapperForTesting(HandleWrapper wrapper) {
     Wrapper() = std::move(wrapper);
+}
+
+void SetLockForTesting(LockFunction lock) {
+    LockCall() = lock;
 }
 
 } // namespace chunkwell::platform
