@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The state behind the exported reader and writer, kept out of their public layout so that

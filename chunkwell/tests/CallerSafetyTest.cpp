@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What another program meets when it calls the library in unusual ways: odd identifier
 // arguments, names the system cannot take, file systems that cannot lock, and growth of a
 // container that something already follows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FaultyFile.h"
 #include "TestFiles.h"
 

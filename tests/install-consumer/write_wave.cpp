@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes one second of silence as a mono 8-bit wave file, and says whether every byte,
 // the sizes in the headers included, reached the file.
 //
