@@ -18,9 +18,11 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <fstream>
@@ -32,6 +34,24 @@
 
 using namespace metronel;
 using namespace metronel::testing;
+
+namespace {
+// While set, a write of a 12-byte container header over a file already longer than that
+// (the write-back that finishes a file) fails as on a failing disk.
+bool g_FailHeaderWriteBack = false;
+} // namespace
+
+// Stands in for the C library's write in this test program, the library's calls included.
+extern "C" ssize_t write(int fd, const void* buffer, size_t size) {
+    if (g_FailHeaderWriteBack && size == 12 && ::lseek(fd, 0, SEEK_CUR) == 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 12) {
+            errno = EIO;
+            return -1;
+        }
+    }
+    return ::syscall(SYS_write, fd, buffer, size);
+}
 
 namespace {
 
@@ -218,6 +238,21 @@ TEST_F(SafeSaveTest, AFullDiskLeavesTheOldFileAsItWas) {
     EXPECT_EQ(ReadFile(full + "take.wav"), old);
     EXPECT_EQ(Entries(full), QStringList{"take.wav"});
     EXPECT_EQ(g_UserFilePath, folder);
+}
+
+TEST_F(SafeSaveTest, AHeaderThatDoesNotReachTheFileIsAFailedWrite) {
+    const QByteArray old = Wave(Format{}, Ramp(400));
+    WriteFile(dir, "out/take.wav", old);
+    g_FailHeaderWriteBack = true;
+    SaveAs(QString::number(kFrames), Out("take.wav"));
+    ExpectOneBox(4);
+    SaveAs("1000", Out("take.wav"));
+    ExpectOneBox(4);
+    Split(QString::number(kFrames), "4", Out("drum.wav"));
+    ExpectOneBox(4);
+    g_FailHeaderWriteBack = false;
+    EXPECT_EQ(ReadFile(Out("take.wav")), old);
+    EXPECT_EQ(Entries(folder + "out"), QStringList{"take.wav"});
 }
 
 TEST_F(SafeSaveTest, AReadOnlyFolderIsRefusedAsACreateFailure) {
