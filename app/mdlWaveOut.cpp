@@ -629,24 +629,13 @@ WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path
 namespace {
 
 // Copies the current record of source (dataSize bytes) into the "data" record last added to
-// writer, a piece at a time. Sets readFailed when the file no longer holds them all.
+// writer, in the kernel where it can. Sets readFailed when the file no longer holds them all.
 bool CopySound(chunkwell::MediaFileWriter& writer, chunkwell::MediaFileReader& source,
                std::int32_t dataSize, bool& readFailed) {
-    SoundBuffer piece(std::min<std::size_t>(kSavePieceBytes, static_cast<std::size_t>(dataSize)));
-    for (std::int32_t at = 0; at < dataSize;) {
-        const auto size =
-            static_cast<std::int32_t>(std::min<std::int64_t>(piece.size(), dataSize - at));
-        const auto bytes = piece.span().first(static_cast<std::size_t>(size));
-        if (!source.ReadRecord(bytes, at, size)) {
-            readFailed = true;
-            return false;
-        }
-        if (!writer.WriteRecord(bytes, at, size))
-            return false;
-        at += size;
-    }
+    const bool copied = writer.WriteRecordFrom(source, 0, 0, dataSize);
+    // The file may have been cut short meanwhile: then it was the reading that failed.
     readFailed = !SoundIsWhole(source, dataSize);
-    return !readFailed;
+    return copied && !readFailed;
 }
 
 } // namespace
