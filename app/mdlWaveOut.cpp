@@ -160,11 +160,13 @@ template <> struct Frame<0> { // any other size
     }
 };
 
-// Where the frames from..to-1 go: dst holds frame `from` first.
+// Where the frames from..to-1 go: dst holds frame `from` first. The source buffer holds
+// source frames from sourceFirst on.
 struct Range {
     std::byte* dst;
     std::uint64_t from;
     std::uint64_t to;
+    std::uint64_t sourceFirst = 0;
 };
 
 // Copies frames i..to-1 of range, one index at a time.
@@ -173,8 +175,8 @@ void PickScalar(const Range& range, const std::byte* src, const IndexRule& rule,
                 std::uint64_t last, std::size_t size) {
     const std::size_t step = BlockAlign != 0 ? BlockAlign : size;
     for (; i < range.to; ++i)
-        Frame<BlockAlign>::Copy(range.dst + (i - range.from) * step, src, std::min(rule(i), last),
-                                size);
+        Frame<BlockAlign>::Copy(range.dst + (i - range.from) * step, src,
+                                std::min(rule(i), last) - range.sourceFirst, size);
 }
 
 #if defined(__x86_64__)
@@ -233,7 +235,7 @@ __attribute__((target("avx2"))) void PickAvx2(const Range& range, const std::byt
                 _mm256_or_si256(_mm256_cmpgt_epi32(offset, _mm256_set1_epi32(15)),
                                 _mm256_cmpgt_epi32(_mm256_setzero_si256(), offset));
             if (base + std::uint64_t{16} <= last + 1 && _mm256_testz_si256(beyond, beyond)) {
-                const std::byte* window = src + std::uint64_t{base} * 4;
+                const std::byte* window = src + (std::uint64_t{base} - range.sourceFirst) * 4;
                 const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
                 const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32));
                 const __m256i pa = _mm256_permutevar8x32_epi32(a, offset);
@@ -246,8 +248,8 @@ __attribute__((target("avx2"))) void PickAvx2(const Range& range, const std::byt
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(index), k);
         for (int j = 0; j < 8; ++j)
-            Frame<BlockAlign>::Copy(out + j * step, src, static_cast<std::uint32_t>(index[j]),
-                                    size);
+            Frame<BlockAlign>::Copy(out + j * step, src,
+                                    static_cast<std::uint32_t>(index[j]) - range.sourceFirst, size);
     }
     PickScalar<BlockAlign>(range, src, rule, i, last, size);
 }
@@ -274,6 +276,32 @@ void PickFixed(const Range& range, const std::byte* src, std::int32_t sourceFram
     PickScalar<BlockAlign>(range, src, rule, i, last, size);
 }
 
+// Picks range's frames from src with the copy for blockAlign, clamping indices to last.
+void Pick(const Range& range, const std::byte* src, std::int16_t blockAlign,
+          std::int32_t sourceFrames, std::int32_t destinationFrames, std::uint64_t last) {
+    const auto frameSize = static_cast<std::size_t>(blockAlign);
+    switch (blockAlign) {
+    case 1:
+        return PickFixed<1>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 2:
+        return PickFixed<2>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 3:
+        return PickFixed<3>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 4:
+        return PickFixed<4>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 5:
+        return PickFixed<5>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 6:
+        return PickFixed<6>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 7:
+        return PickFixed<7>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 8:
+        return PickFixed<8>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    default:
+        return PickFixed<0>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    }
+}
+
 } // namespace
 
 void UseVectorInstructions(bool allowed) {
@@ -298,30 +326,50 @@ void ResampleFrameRange(std::span<std::byte> destination, std::span<const std::b
         std::memset(destination.data(), std::to_integer<int>(silence), bytes);
         return;
     }
-    const std::uint64_t last = wholeFrames - 1;
     const Range range{destination.data(), static_cast<std::uint64_t>(first),
                       static_cast<std::uint64_t>(first) + static_cast<std::uint64_t>(count)};
-    const std::byte* src = source.data();
-    switch (blockAlign) {
-    case 1:
-        return PickFixed<1>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 2:
-        return PickFixed<2>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 3:
-        return PickFixed<3>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 4:
-        return PickFixed<4>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 5:
-        return PickFixed<5>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 6:
-        return PickFixed<6>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 7:
-        return PickFixed<7>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 8:
-        return PickFixed<8>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    default:
-        return PickFixed<0>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    }
+    Pick(range, source.data(), blockAlign, sourceFrames, destinationFrames, wholeFrames - 1);
+}
+
+std::pair<std::int32_t, std::int32_t> SourceFramesOf(std::int32_t sourceFrames,
+                                                     std::int32_t wholeFrames,
+                                                     std::int32_t destinationFrames,
+                                                     std::int32_t first, std::int32_t count) {
+    if (wholeFrames < 1 || destinationFrames < 1 || count < 1 || first < 0 ||
+        first > destinationFrames - count)
+        throw std::out_of_range("SourceFramesOf: no frames");
+    const auto last = static_cast<std::uint64_t>(wholeFrames - 1);
+    // The index only grows with the frame number, so the first and last frames bound it.
+    auto index = [&](std::int32_t i) -> std::int32_t {
+        if (i == 0)
+            return 0;
+        return static_cast<std::int32_t>(std::min(
+            FormulaIndex(static_cast<std::uint64_t>(i), sourceFrames, destinationFrames), last));
+    };
+    return {index(first), index(first + count - 1)};
+}
+
+void ResampleFrameWindow(std::span<std::byte> destination, std::span<const std::byte> window,
+                         std::int32_t windowFirst, std::int32_t sourceFrames,
+                         std::int32_t wholeFrames, std::int16_t blockAlign,
+                         std::int32_t destinationFrames, std::int32_t first, std::int32_t count) {
+    if (blockAlign < 1 || count < 1)
+        return;
+    const auto [from, to] =
+        SourceFramesOf(sourceFrames, wholeFrames, destinationFrames, first, count);
+    const auto frameSize = static_cast<std::size_t>(blockAlign);
+    if (windowFirst < 0 || windowFirst > from ||
+        window.size() / frameSize < static_cast<std::size_t>(to - windowFirst) + 1)
+        throw std::length_error("ResampleFrameWindow: the window misses frames");
+    if (destination.size() < frameSize * static_cast<std::size_t>(count))
+        throw std::length_error("ResampleFrames: the destination is too small");
+    const Range range{destination.data(), static_cast<std::uint64_t>(first),
+                      static_cast<std::uint64_t>(first) + static_cast<std::uint64_t>(count),
+                      static_cast<std::uint64_t>(windowFirst)};
+    // Clamping to the window's last frame is clamping to the sound's: no index of these
+    // frames lies past the window unless the window ends at the sound's last frame.
+    Pick(range, window.data(), blockAlign, sourceFrames, destinationFrames,
+         static_cast<std::uint64_t>(to));
 }
 
 void ResampleFrames(std::span<std::byte> destination, std::span<const std::byte> source,
@@ -640,6 +688,132 @@ bool CopySound(chunkwell::MediaFileWriter& writer, chunkwell::MediaFileReader& s
 
 } // namespace
 
+namespace {
+
+// Writes the "data" record last added to writer: the sound of source's current record brought
+// to n frames, read from the file a window at a time instead of whole. This thread reads the
+// window of piece k + 1 and writes piece k while a worker picks piece k + 1 (memory only); the
+// library's objects stay on this thread. Sets readFailed when the file does not hold the sound.
+bool WriteStreamedPieces(chunkwell::MediaFileWriter& writer, chunkwell::MediaFileReader& source,
+                         std::int32_t dataSize, const WAVEFORMATINFO& format, std::int32_t n,
+                         bool& readFailed) {
+    const auto frameSize = static_cast<std::size_t>(format.BlockAlign);
+    const std::int32_t sourceFrames =
+        RoundToInt32(static_cast<double>(dataSize) / static_cast<double>(format.BlockAlign));
+    const auto wholeFrames = static_cast<std::int32_t>(
+        std::min<std::int64_t>(dataSize / format.BlockAlign, sourceFrames));
+    const auto pieceFrames =
+        static_cast<std::int32_t>(std::min<std::size_t>(kSavePieceBytes / frameSize, n));
+    const std::int64_t pieces = (std::int64_t{n} + pieceFrames - 1) / pieceFrames;
+    auto destinationOf = [&](std::int64_t k) {
+        const auto first = static_cast<std::int32_t>(k * pieceFrames);
+        return std::pair{first, std::min(pieceFrames, n - first)};
+    };
+    auto windowOf = [&](std::int64_t k) {
+        const auto [first, count] = destinationOf(k);
+        return SourceFramesOf(sourceFrames, wholeFrames, n, first, count);
+    };
+    std::size_t windowFrames = 1;
+    for (std::int64_t k = 0; k < pieces; ++k) {
+        const auto [from, to] = windowOf(k);
+        windowFrames = std::max(windowFrames, static_cast<std::size_t>(to - from) + 1);
+    }
+    const std::size_t windowBytes = windowFrames * frameSize;
+    const std::size_t pieceBytes = static_cast<std::size_t>(pieceFrames) * frameSize;
+    SoundBuffer windows(kPieceBuffers * windowBytes);
+    SoundBuffer picked(kPieceBuffers * pieceBytes);
+    std::array<std::int32_t, kPieceBuffers> windowFirst{};
+
+    auto read = [&](std::int64_t k) {
+        const auto [from, to] = windowOf(k);
+        const std::size_t slot = static_cast<std::size_t>(k) % kPieceBuffers;
+        const auto bytes = static_cast<std::int32_t>((to - from + 1) * frameSize);
+        windowFirst[slot] = from;
+        return source.ReadRecord(windows.span().subspan(slot * windowBytes, bytes),
+                                 static_cast<std::int32_t>(from * frameSize), bytes);
+    };
+    auto pick = [&](std::int64_t k) {
+        const auto [first, count] = destinationOf(k);
+        const std::size_t slot = static_cast<std::size_t>(k) % kPieceBuffers;
+        ResampleFrameWindow(picked.span().subspan(slot * pieceBytes, pieceBytes),
+                            windows.span().subspan(slot * windowBytes, windowBytes),
+                            windowFirst[slot], sourceFrames, wholeFrames, format.BlockAlign, n,
+                            first, count);
+    };
+    auto write = [&](std::int64_t k) {
+        const auto [first, count] = destinationOf(k);
+        const std::size_t slot = static_cast<std::size_t>(k) % kPieceBuffers;
+        return writer.WriteRecord(picked.span().subspan(slot * pieceBytes, count * frameSize),
+                                  static_cast<std::int32_t>(first * frameSize),
+                                  static_cast<std::int32_t>(count * frameSize));
+    };
+    auto fail = [&](bool reading) {
+        readFailed = reading || !SoundIsWhole(source, dataSize);
+        return false;
+    };
+
+    if (!read(0))
+        return fail(true);
+    std::counting_semaphore<> ready(0), done(0);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> pickFailed{false};
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            for (std::int64_t k = 0; k < pieces; ++k) {
+                ready.acquire();
+                if (stop.load(std::memory_order_relaxed))
+                    return;
+                try {
+                    pick(k);
+                } catch (...) { // nothing may leave a thread; the writing side tells
+                    pickFailed.store(true);
+                }
+                done.release();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the same pieces, one after the other.
+        for (std::int64_t k = 0; k < pieces; ++k) {
+            if (k > 0 && !read(k))
+                return fail(true);
+            pick(k);
+            if (!write(k))
+                return fail(false);
+        }
+        readFailed = !SoundIsWhole(source, dataSize);
+        return !readFailed;
+    }
+    struct Join {
+        std::thread& worker;
+        std::atomic<bool>& stop;
+        std::counting_semaphore<>& ready;
+        ~Join() {
+            stop.store(true, std::memory_order_relaxed);
+            ready.release(); // after stop: the worker sees it once it wakes
+            worker.join();
+        }
+    } join{worker, stop, ready};
+    ready.release();
+    for (std::int64_t k = 0; k < pieces; ++k) {
+        // The window after this one is read while the worker picks this one: its slot held
+        // the piece written last, which the worker is done with.
+        if (k + 1 < pieces) {
+            if (!read(k + 1))
+                return fail(true);
+            ready.release();
+        }
+        done.acquire();
+        if (pickFailed.load() || !write(k))
+            return fail(false);
+    }
+    // The file may have been cut short while it was read.
+    readFailed = !SoundIsWhole(source, dataSize);
+    return !readFailed;
+}
+
+} // namespace
+
 WaveOutResult SaveSoundAs(chunkwell::MediaSystemLicence& msl, const QString& path,
                           const WAVEFORMATINFO& format, chunkwell::MediaFileReader& reader,
                           std::int32_t dataSize, std::int32_t n) {
@@ -656,6 +830,16 @@ WaveOutResult SaveSoundAs(chunkwell::MediaSystemLicence& msl, const QString& pat
             return WriteWaveFile(msl, path, format, {}, true);
         if (std::int64_t{format.BlockAlign} * n > INT32_MAX)
             return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
+        // Stretched or shrunk up to a half, each piece's frames lie in a window of the sound
+        // at most about twice its size: read those windows, never the whole sound. Shrunk
+        // further, windows would outgrow the pieces, and the sound is read whole.
+        if (dataSize >= format.BlockAlign && n >= 2 &&
+            static_cast<double>(dataSize / format.BlockAlign) <= 2.0 * (n - 1))
+            return WriteWave(
+                msl, path, format, static_cast<std::size_t>(std::int64_t{format.BlockAlign} * n),
+                true, [&](chunkwell::MediaFileWriter& writer, bool& readFailed) {
+                    return WriteStreamedPieces(writer, reader, dataSize, format, n, readFailed);
+                });
         SoundBuffer source;
         if (!ReadSound(reader, dataSize, source))
             return WaveOutFailure(chunkwell::mfec_ReadDataFailed);

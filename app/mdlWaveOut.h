@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace metronel {
 
@@ -70,6 +71,23 @@ void ResampleFrameRange(std::span<std::byte> destination, std::span<const std::b
                         std::int32_t sourceFrames, std::int16_t blockAlign,
                         std::int32_t destinationFrames, std::int32_t first, std::int32_t count,
                         std::byte silence = std::byte{0});
+
+// Returns the first and last source frame that frames first..first + count - 1 of the
+// destinationFrames frames ResampleFrames picks take, from a sound of wholeFrames whole frames
+// (sourceFrames in the formula). Raises std::out_of_range for no frames or frames outside.
+std::pair<std::int32_t, std::int32_t> SourceFramesOf(std::int32_t sourceFrames,
+                                                     std::int32_t wholeFrames,
+                                                     std::int32_t destinationFrames,
+                                                     std::int32_t first, std::int32_t count);
+
+// As ResampleFrameRange, the very same bytes, from a window holding only the source frames
+// from windowFirst on, at least up to the last that SourceFramesOf names: a long sound can
+// be picked without being held whole. Raises std::length_error when the window misses frames
+// or destination is too small; nothing for a count or block align below 1.
+void ResampleFrameWindow(std::span<std::byte> destination, std::span<const std::byte> window,
+                         std::int32_t windowFirst, std::int32_t sourceFrames,
+                         std::int32_t wholeFrames, std::int16_t blockAlign,
+                         std::int32_t destinationFrames, std::int32_t first, std::int32_t count);
 
 // Lets ResampleFrames use the processor's vector instructions where it has them (the
 // default), or not; both give the same bytes.
