@@ -337,7 +337,7 @@ bool FrmMain::OpenFile(const QString& FileName) {
                 const std::int32_t size = std::clamp<std::int32_t>(
                     m_Reader->RecordInfo().RecordSize, 0, WAVEFORMATINFO::kSize);
                 if (size > 0)
-                    m_Reader->ReadRecord(bytes, 0, size);
+                    (void)m_Reader->ReadRecord(bytes, 0, size); // a failed read fails the check
             });
             m_WaveFormat = WAVEFORMATINFO::FromBytes(bytes);
             std::int32_t check = -1;

@@ -58,7 +58,10 @@ int Save(const char* in, const char* out, double factor) {
         const auto info = reader->RecordInfo();
         if (info.RecordID == msl.FormatRecordID("fmt ")) {
             std::vector<std::byte> bytes(static_cast<std::size_t>(info.RecordSize));
-            reader->ReadRecord(bytes);
+            if (!reader->ReadRecord(bytes)) {
+                std::fprintf(stderr, "cannot read the format of %s\n", in);
+                return 1;
+            }
             format = WAVEFORMATINFO::FromBytes(bytes);
         } else if (info.RecordID == msl.FormatRecordID("data")) {
             data = info;

@@ -42,9 +42,9 @@ void Walk(MediaFileReader& reader, int depth, Budget& budget) {
         if (info.RecordSize >= 0 && static_cast<std::size_t>(info.RecordSize) <= budget.maxRead) {
             std::vector<std::byte> buffer(static_cast<std::size_t>(info.RecordSize));
             try {
-                reader.ReadRecord(buffer);
-                reader.ReadRecord(buffer, info.RecordSize / 2, 0);
-                reader.ReadRecord(std::span(buffer).first(buffer.size() / 2), 0, 0);
+                (void)reader.ReadRecord(buffer);
+                (void)reader.ReadRecord(buffer, info.RecordSize / 2, 0);
+                (void)reader.ReadRecord(std::span(buffer).first(buffer.size() / 2), 0, 0);
             } catch (const MediaError&) {
             }
         }

@@ -1,6 +1,6 @@
 #include <chunkwell/MediaSystemLicence.h>
 
-#include "TagMediaFile.h"
+#include "MediaFileImpl.h"
 #include "mdlGlobal.h"
 
 #include <array>
@@ -9,7 +9,7 @@ namespace chunkwell {
 
 std::shared_ptr<MediaFileWriter>
 MediaSystemLicence::CreateMediaFile(const std::string& FileNamePath, RecordIdArg FileHeader,
-                                    RecordIdArg FileType, bool Overwrite) {
+                                    RecordIdArg FileType, bool Overwrite) const {
     LastErrorCode() = mfec_NoError;
     std::unique_ptr<platform::FileHandle> handle = platform::CreateNew(FileNamePath, Overwrite);
     if (!handle) {
@@ -33,8 +33,8 @@ MediaSystemLicence::CreateMediaFile(const std::string& FileNamePath, RecordIdArg
         return nullptr;
     }
 
-    return std::make_shared<MediaFileWriter>(std::make_shared<TagMediaFile>(std::move(handle)), 0,
-                                             nullptr);
+    return MediaFileWriter::Impl::Make(std::make_shared<TagMediaFile>(std::move(handle)), 0,
+                                       nullptr);
 }
 
 } // namespace chunkwell

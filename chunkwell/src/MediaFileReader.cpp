@@ -1,6 +1,6 @@
 #include <chunkwell/MediaFileReader.h>
 
-#include "TagMediaFile.h"
+#include "MediaFileImpl.h"
 
 #include <array>
 #include <limits>
@@ -24,7 +24,7 @@ std::int32_t LE32(const std::byte* p) {
 
 } // namespace
 
-MediaFileReader::MediaFileReader(std::shared_ptr<TagMediaFile> file, std::int32_t headerOffset)
+MediaFileReader::Impl::Impl(std::shared_ptr<TagMediaFile> file, std::int32_t headerOffset)
     : m_HeaderOffset(headerOffset), m_File(std::move(file)) {
     // The header read is deliberately unchecked: an empty or short file gives a reader
     // whose missing fields are 0 (and so, with ChunkSize 0, no records).
@@ -45,12 +45,56 @@ MediaFileReader::MediaFileReader(std::shared_ptr<TagMediaFile> file, std::int32_
     m_EndOffset = static_cast<std::int32_t>(end);
 }
 
-MediaFileReader::~MediaFileReader() = default;
+std::shared_ptr<MediaFileReader> MediaFileReader::Impl::Make(std::shared_ptr<TagMediaFile> file,
+                                                             std::int32_t headerOffset) {
+    auto impl = std::make_unique<Impl>(std::move(file), headerOffset);
+    std::shared_ptr<MediaFileReader> reader(new MediaFileReader(impl.get()));
+    impl.release(); // the reader owns it now
+    return reader;
+}
+
+MediaFileReader::MediaFileReader(Impl* impl) : m_Impl(impl) {}
+
+MediaFileReader::~MediaFileReader() {
+    delete m_Impl;
+}
+
+std::int32_t MediaFileReader::ChunkType() const {
+    return m_Impl->m_ChunkType;
+}
+
+std::int32_t MediaFileReader::ChunkID() const {
+    return m_Impl->m_ChunkID;
+}
+
+std::int32_t MediaFileReader::ChunkSize() const {
+    return m_Impl->m_ChunkSize;
+}
+
+bool MediaFileReader::EOF_() const {
+    return m_Impl->m_Position > Records();
+}
+
+bool MediaFileReader::BOF() const {
+    return m_Impl->m_Position == 0;
+}
+
+std::int32_t MediaFileReader::Position() const {
+    return m_Impl->m_Position;
+}
+
+std::int32_t MediaFileReader::RecordCache() const {
+    return m_Impl->m_RecordCache;
+}
+
+std::int32_t MediaFileReader::Records() const {
+    return static_cast<std::int32_t>(m_Impl->m_Table.size());
+}
 
 // Reads record headers from the next scan offset on, RecordCache at a time (or all of them).
 // Only headers are read; each record's data (and its pad byte when the size is odd) is
 // stepped over by a relative move, which is unsigned, so the scan never goes backward.
-void MediaFileReader::ScanRecords(bool all) {
+void MediaFileReader::Impl::ScanRecords(bool all) {
     auto& handle = m_File->Handle();
     if (SeekFile(handle, m_NextScanOffset) != m_NextScanOffset)
         return; // the pointer is not where the next header is: read nothing
@@ -65,6 +109,8 @@ void MediaFileReader::ScanRecords(bool all) {
         const std::int64_t fileOffset = std::int64_t{m_NextScanOffset} + 8;
         if (!FitsInt32(fileOffset)) {
             // No later walk could get past this point either: the scan is over for good.
+            // (Stopping for good after an overflow, rather than scanning again from the same
+            // place on the next walk, is deliberate: a retry could only raise it again.)
             m_NextScanOffset = m_EndOffset;
             throw OverflowError("Overflow: a record's offset leaves 32 bits");
         }
@@ -76,8 +122,9 @@ void MediaFileReader::ScanRecords(bool all) {
 
         const std::int64_t step = std::int64_t{info.RecordSize} + (info.RecordSize & 1);
         if (!FitsInt32(step)) {
-            // The entry stays listed; marking the scan finished keeps a retry from
-            // listing the same header again.
+            // The entry stays listed; marking the scan finished for good keeps a retry
+            // from listing the same header again (a deliberate, harmless difference from
+            // a scan that would resume here).
             m_NextScanOffset = m_EndOffset;
             throw OverflowError("Overflow: a record's size leaves 32 bits");
         }
@@ -99,77 +146,98 @@ void MediaFileReader::ScanRecords(bool all) {
 }
 
 void MediaFileReader::MoveFirst() {
+    Impl& d = *m_Impl;
     if (Records() == 0)
-        ScanRecords(false);
+        d.ScanRecords(false);
     if (Records() > 0)
-        m_Position = 1;
+        d.m_Position = 1;
 }
 
 void MediaFileReader::MoveNext() {
-    if (m_Position > Records())
+    Impl& d = *m_Impl;
+    if (d.m_Position > Records())
         return;
-    if (m_Position == Records())
-        ScanRecords(false);
-    ++m_Position;
+    if (d.m_Position == Records())
+        d.ScanRecords(false);
+    ++d.m_Position;
 }
 
 void MediaFileReader::MovePrev() {
-    if (m_Position > 0)
-        --m_Position;
+    Impl& d = *m_Impl;
+    if (d.m_Position > 0)
+        --d.m_Position;
 }
 
 void MediaFileReader::MoveTo(std::int32_t NewPosition) {
+    Impl& d = *m_Impl;
     if (NewPosition < 1 || NewPosition > Records())
         throw RangeError("Subscript out of range: no such record discovered");
-    m_Position = NewPosition;
+    d.m_Position = NewPosition;
 }
 
 void MediaFileReader::MoveLast() {
-    if (m_NextScanOffset < m_EndOffset)
-        ScanRecords(true);
+    Impl& d = *m_Impl;
+    if (d.m_NextScanOffset < d.m_EndOffset)
+        d.ScanRecords(true);
     if (Records() > 0)
-        m_Position = Records();
+        d.m_Position = Records();
 }
 
 void MediaFileReader::RecordCache(std::int32_t value) {
+    Impl& d = *m_Impl;
     if (value > 0)
-        m_RecordCache = value;
+        d.m_RecordCache = value;
 }
 
 MEDIARECORDINFO MediaFileReader::RecordInfo() const {
-    if (m_Position < 1 || m_Position > Records())
+    const Impl& d = *m_Impl;
+    if (d.m_Position < 1 || d.m_Position > Records())
         throw RangeError("Subscript out of range: no current record");
-    return m_Table[static_cast<std::size_t>(m_Position - 1)];
+    return d.m_Table[static_cast<std::size_t>(d.m_Position - 1)];
 }
 
-std::shared_ptr<MediaFileReader> MediaFileReader::ExpandChunk() {
+std::shared_ptr<MediaFileReader> MediaFileReader::ExpandChunk() const {
     const MEDIARECORDINFO info = RecordInfo();
-    return std::make_shared<MediaFileReader>(m_File, info.FileOffset - 8);
+    return Impl::Make(m_Impl->m_File, info.FileOffset - 8);
 }
 
 bool MediaFileReader::ReadRecord(std::span<std::byte> lpReadData, std::int32_t ReadOffset,
                                  std::int32_t ReadSize, std::int32_t /*RetBytesRead*/) {
+    // A short read (the file ends inside the record) still counts as success.
+    return ReadRecordDelivered(lpReadData, ReadOffset, ReadSize) >= 0;
+}
+
+std::int32_t MediaFileReader::ReadRecordDelivered(std::span<std::byte> lpReadData,
+                                                  std::int32_t ReadOffset, std::int32_t ReadSize) {
     const MEDIARECORDINFO info = RecordInfo();
     const std::int64_t requestEnd = std::int64_t{ReadOffset} + ReadSize;
     if (!FitsInt32(requestEnd))
         throw OverflowError("Overflow: read offset and size leave 32 bits");
     // Never read outside the record, nor write outside the caller's buffer.
     if (ReadOffset < 0 || ReadSize < 0 || requestEnd > info.RecordSize)
-        return false;
+        return -1;
     if (ReadSize == 0)
         ReadSize = info.RecordSize - ReadOffset;
     if (static_cast<std::uint64_t>(ReadSize) > lpReadData.size())
-        return false;
+        return -1;
 
     const std::int64_t at = std::int64_t{info.FileOffset} + ReadOffset;
     if (!FitsInt32(at))
         throw OverflowError("Overflow: the record's data offset leaves 32 bits");
-    auto& handle = m_File->Handle();
+    auto& handle = m_Impl->m_File->Handle();
     if (SeekFile(handle, static_cast<std::int32_t>(at)) != at)
-        return false;
+        return -1;
     std::uint32_t got = 0;
-    // A short read (the file ends inside the record) still counts as success.
-    return handle.Read(lpReadData.data(), static_cast<std::uint32_t>(ReadSize), got);
+    if (!handle.Read(lpReadData.data(), static_cast<std::uint32_t>(ReadSize), got))
+        return -1;
+    return static_cast<std::int32_t>(got);
+}
+
+bool MediaFileReader::FindRecord(RecordIdArg RecordID) {
+    for (const MEDIARECORDINFO& r : Walk())
+        if (r.RecordID == RecordID.Value())
+            return true;
+    return false;
 }
 
 } // namespace chunkwell

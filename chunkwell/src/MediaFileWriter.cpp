@@ -1,8 +1,7 @@
 #include <chunkwell/MediaFileReader.h>
 #include <chunkwell/MediaFileWriter.h>
 
-#include "MediaEvent.h"
-#include "TagMediaFile.h"
+#include "MediaFileImpl.h"
 
 #include <array>
 #include <limits>
@@ -33,11 +32,12 @@ std::int64_t AppendOffset(std::int32_t headerOffset, std::int32_t chunkSize) {
 
 } // namespace
 
-MediaFileWriter::MediaFileWriter(std::shared_ptr<TagMediaFile> file, std::int32_t headerOffset,
-                                 std::shared_ptr<MediaFileWriter> parent)
+MediaFileWriter::Impl::Impl(std::shared_ptr<TagMediaFile> file, std::int32_t headerOffset,
+                            std::shared_ptr<MediaFileWriter> parent)
     : m_HeaderOffset(headerOffset), m_File(std::move(file)),
-      cEvent(std::make_unique<MediaEvent>(parent ? parent->cEvent.get() : nullptr)),
-      m_Parent(std::move(parent)) {
+      cEvent(std::make_unique<MediaEvent>(parent ? parent->m_Impl->cEvent.get() : nullptr)),
+      m_ParentState(parent ? parent->m_Impl : nullptr) {
+    m_Parent = std::move(parent);
     cEvent->Listen([this](std::int32_t& vNewValue) { OnSizeUpdate(vNewValue); });
 
     // Start from what is on disk; a short read leaves the missing fields 0.
@@ -51,28 +51,58 @@ MediaFileWriter::MediaFileWriter(std::shared_ptr<TagMediaFile> file, std::int32_
     m_ChunkType = GetLE32(&header[8]);
 }
 
+std::shared_ptr<MediaFileWriter>
+MediaFileWriter::Impl::Make(std::shared_ptr<TagMediaFile> file, std::int32_t headerOffset,
+                            std::shared_ptr<MediaFileWriter> parent) {
+    auto impl = std::make_unique<Impl>(std::move(file), headerOffset, std::move(parent));
+    Impl* state = impl.get();
+    std::shared_ptr<MediaFileWriter> writer(new MediaFileWriter(state));
+    impl.release(); // the writer owns it now
+    state->m_Self = writer;
+    return writer;
+}
+
+MediaFileWriter::MediaFileWriter(Impl* impl) : m_Impl(impl) {}
+
 MediaFileWriter::~MediaFileWriter() {
-    if (m_Dirty)
-        (void)WriteHeader(); // nobody is left to tell at release: Finish() is the way to know
+    if (m_Impl->m_Dirty)
+        (void)m_Impl->WriteHeader(); // nobody is left to tell at release: Finish() tells
+    delete m_Impl;
+}
+
+std::int32_t MediaFileWriter::ChunkID() const {
+    return m_Impl->m_ChunkID;
+}
+
+std::int32_t MediaFileWriter::ChunkType() const {
+    return m_Impl->m_ChunkType;
+}
+
+std::int32_t MediaFileWriter::ChunkSize() const {
+    return m_Impl->m_ChunkSize;
+}
+
+std::int32_t MediaFileWriter::Records() const {
+    return m_Impl->m_Records;
 }
 
 void MediaFileWriter::ChunkID(std::int32_t value) {
-    m_ChunkID = value;
-    m_Dirty = true;
+    m_Impl->m_ChunkID = value;
+    m_Impl->m_Dirty = true;
 }
 
 void MediaFileWriter::ChunkType(std::int32_t value) {
-    m_ChunkType = value;
-    m_Dirty = true;
+    m_Impl->m_ChunkType = value;
+    m_Impl->m_Dirty = true;
 }
 
 MEDIARECORDINFO MediaFileWriter::RecordInfo() const {
-    if (m_Position == 0)
+    if (m_Impl->m_Position == 0)
         throw RangeError("RecordInfo: no record has been added yet");
-    return m_Table[static_cast<std::size_t>(m_Position - 1)];
+    return m_Impl->m_Table[static_cast<std::size_t>(m_Impl->m_Position - 1)];
 }
 
-void MediaFileWriter::AddRecordSlot() {
+void MediaFileWriter::Impl::AddRecordSlot() {
     if (m_Records == std::numeric_limits<std::int32_t>::max())
         throw OverflowError("AddRecordSlot: too many records");
     if (m_Records % 16 == 0)
@@ -80,14 +110,22 @@ void MediaFileWriter::AddRecordSlot() {
     ++m_Records;
 }
 
-void MediaFileWriter::CheckGrowth(std::int64_t growth) const {
-    for (const MediaFileWriter* w = this; w != nullptr; w = w->m_Parent.get()) {
+void MediaFileWriter::Impl::CheckGrowth(std::int64_t growth) const {
+    // A container can grow only while it ends where every container around it ends: once
+    // a parent has added a record after it, growing would write over that record.
+    for (const Impl* w = this; w->Parent() != nullptr; w = w->Parent()) {
+        const Impl& p = *w->Parent();
+        if (AppendOffset(w->m_HeaderOffset, w->m_ChunkSize) !=
+            AppendOffset(p.m_HeaderOffset, p.m_ChunkSize))
+            throw RangeError("the container is closed: its parent has added a record after it");
+    }
+    for (const Impl* w = this; w != nullptr; w = w->Parent()) {
         if (static_cast<std::int64_t>(w->m_ChunkSize) + growth > kMax32)
             throw OverflowError("container size leaves the 32-bit range");
     }
 }
 
-bool MediaFileWriter::WriteAt(std::int32_t offset, const std::byte* data, std::int32_t size) {
+bool MediaFileWriter::Impl::WriteAt(std::int32_t offset, const std::byte* data, std::int32_t size) {
     platform::FileHandle& handle = m_File->Handle();
     if (SeekFile(handle, offset) != offset)
         return false;
@@ -95,7 +133,12 @@ bool MediaFileWriter::WriteAt(std::int32_t offset, const std::byte* data, std::i
     return handle.Write(data, static_cast<std::uint32_t>(size), put);
 }
 
-bool MediaFileWriter::AppendRecordHeader(std::int32_t id, std::int32_t size, std::int64_t growth) {
+bool MediaFileWriter::Impl::AppendRecordHeader(std::int32_t id, std::int32_t size,
+                                               std::int64_t growth) {
+    // Every limit is checked before anything changes, so an append that would overflow
+    // leaves Records, the table and the file as they were. (Growing the table and writing
+    // the header first, then finding the overflow on propagation, would leave a counted
+    // record that is on disk but in no size: deliberately not done.)
     const std::int64_t append = AppendOffset(m_HeaderOffset, m_ChunkSize);
     if (append + growth > kMax32)
         throw OverflowError("file offset leaves the 32-bit range");
@@ -114,49 +157,52 @@ bool MediaFileWriter::AppendRecordHeader(std::int32_t id, std::int32_t size, std
 }
 
 bool MediaFileWriter::CreateChild(RecordIdArg RecordID, std::int32_t RecordSize) {
+    Impl& d = *m_Impl;
     if (RecordSize < 0)
         throw RangeError("CreateChild: negative record size");
     const std::int64_t pad = RecordSize & 1;
     const std::int64_t growth = 8 + static_cast<std::int64_t>(RecordSize) + pad;
-    if (!AppendRecordHeader(RecordID.Value(), RecordSize, growth))
+    if (!d.AppendRecordHeader(RecordID.Value(), RecordSize, growth))
         return false;
-    const MEDIARECORDINFO& entry = m_Table[static_cast<std::size_t>(m_Records - 1)];
+    const MEDIARECORDINFO& entry = d.m_Table[static_cast<std::size_t>(d.m_Records - 1)];
     // The pad byte goes on disk now, so a file ending in an odd record is as long as
     // its container sizes say.
     if (pad != 0) {
         const std::byte zero{0};
-        if (!WriteAt(entry.FileOffset + RecordSize, &zero, 1))
+        if (!d.WriteAt(entry.FileOffset + RecordSize, &zero, 1))
             return false;
     }
 
-    cEvent->RaiseSizeUpdate(static_cast<std::int32_t>(growth));
-    m_Position = m_Records;
+    d.cEvent->RaiseSizeUpdate(static_cast<std::int32_t>(growth));
+    d.m_Position = d.m_Records;
     return true;
 }
 
 std::shared_ptr<MediaFileWriter> MediaFileWriter::CreateChunk(RecordIdArg RecordID,
                                                               RecordIdArg RecordType) {
-    if (!AppendRecordHeader(RecordID.Value(), 4, 12))
+    Impl& d = *m_Impl;
+    if (!d.AppendRecordHeader(RecordID.Value(), 4, 12))
         return nullptr;
-    const MEDIARECORDINFO& entry = m_Table[static_cast<std::size_t>(m_Records - 1)];
+    const MEDIARECORDINFO& entry = d.m_Table[static_cast<std::size_t>(d.m_Records - 1)];
     const std::int32_t append = entry.FileOffset - 8;
     std::array<std::byte, 4> type{};
     PutLE32(type.data(), RecordType.Value());
-    WriteAt(entry.FileOffset, type.data(), 4); // the new writer reads back whatever landed
+    (void)d.WriteAt(entry.FileOffset, type.data(), 4); // the new writer reads back whatever landed
 
-    cEvent->RaiseSizeUpdate(12);
-    m_Position = m_Records;
-    return std::make_shared<MediaFileWriter>(m_File, append, shared_from_this());
+    d.cEvent->RaiseSizeUpdate(12);
+    d.m_Position = d.m_Records;
+    return Impl::Make(d.m_File, append, std::static_pointer_cast<MediaFileWriter>(d.m_Self.lock()));
 }
 
 bool MediaFileWriter::WriteRecord(std::span<const std::byte> lpWriteData, std::int32_t WriteOffset,
                                   std::int32_t WriteSize, std::int32_t /*BytesWritten*/) {
-    if (m_Position == 0)
+    Impl& d = *m_Impl;
+    if (d.m_Position == 0)
         throw RangeError("WriteRecord: no record has been added yet");
     const std::int64_t end = static_cast<std::int64_t>(WriteOffset) + WriteSize;
     if (end > kMax32 || end < kMin32)
         throw OverflowError("WriteRecord: offset and size leave the 32-bit range");
-    const MEDIARECORDINFO& entry = m_Table[static_cast<std::size_t>(m_Position - 1)];
+    const MEDIARECORDINFO& entry = d.m_Table[static_cast<std::size_t>(d.m_Position - 1)];
     if (WriteOffset < 0 || WriteSize < 0 || end > entry.RecordSize)
         throw RangeError("WriteRecord: request outside the record");
     if (WriteSize == 0)
@@ -166,10 +212,10 @@ bool MediaFileWriter::WriteRecord(std::span<const std::byte> lpWriteData, std::i
     const std::int64_t at = static_cast<std::int64_t>(entry.FileOffset) + WriteOffset;
     if (at > kMax32)
         throw OverflowError("WriteRecord: file offset leaves the 32-bit range");
-    return WriteAt(static_cast<std::int32_t>(at), lpWriteData.data(), WriteSize);
+    return d.WriteAt(static_cast<std::int32_t>(at), lpWriteData.data(), WriteSize);
 }
 
-void MediaFileWriter::OnSizeUpdate(std::int32_t& vNewValue) {
+void MediaFileWriter::Impl::OnSizeUpdate(std::int32_t& vNewValue) {
     const std::int64_t sum = static_cast<std::int64_t>(m_ChunkSize) + vNewValue;
     if (sum > kMax32 || sum < kMin32)
         throw OverflowError("container size leaves the 32-bit range");
@@ -177,7 +223,7 @@ void MediaFileWriter::OnSizeUpdate(std::int32_t& vNewValue) {
     m_Dirty = true;
 }
 
-bool MediaFileWriter::WriteHeader() {
+bool MediaFileWriter::Impl::WriteHeader() {
     std::array<std::byte, 12> header{};
     PutLE32(&header[0], m_ChunkID);
     PutLE32(&header[4], m_ChunkSize);
@@ -189,10 +235,11 @@ bool MediaFileWriter::WriteHeader() {
 
 bool MediaFileWriter::WriteRecordFrom(MediaFileReader& Source, std::int32_t ReadOffset,
                                       std::int32_t WriteOffset, std::int32_t Size) {
+    Impl& d = *m_Impl;
     const MEDIARECORDINFO from = Source.RecordInfo();
-    if (m_Position == 0)
+    if (d.m_Position == 0)
         throw RangeError("WriteRecordFrom: no record has been added yet");
-    const MEDIARECORDINFO& to = m_Table[static_cast<std::size_t>(m_Position - 1)];
+    const MEDIARECORDINFO& to = d.m_Table[static_cast<std::size_t>(d.m_Position - 1)];
     const std::int64_t readEnd = static_cast<std::int64_t>(ReadOffset) + Size;
     const std::int64_t writeEnd = static_cast<std::int64_t>(WriteOffset) + Size;
     if (readEnd > kMax32 || readEnd < kMin32 || writeEnd > kMax32 || writeEnd < kMin32)
@@ -207,8 +254,8 @@ bool MediaFileWriter::WriteRecordFrom(MediaFileReader& Source, std::int32_t Read
         return true;
 
     // Both file pointers are shared with other readers and writers: set each right here.
-    platform::FileHandle& in = Source.m_File->Handle();
-    platform::FileHandle& out = m_File->Handle();
+    platform::FileHandle& in = Source.m_Impl->m_File->Handle();
+    platform::FileHandle& out = d.m_File->Handle();
     const auto writeAt = to.FileOffset + WriteOffset;
     if (SeekFile(in, static_cast<std::int32_t>(readAt)) != readAt ||
         SeekFile(out, writeAt) != writeAt)
@@ -220,7 +267,7 @@ bool MediaFileWriter::WriteRecordFrom(MediaFileReader& Source, std::int32_t Read
 
 bool MediaFileWriter::Finish() {
     bool ok = true;
-    for (MediaFileWriter* w = this; w != nullptr; w = w->m_Parent.get()) {
+    for (Impl* w = m_Impl; w != nullptr; w = w->m_ParentState) {
         if (w->m_Dirty && !w->WriteHeader())
             ok = false;
     }

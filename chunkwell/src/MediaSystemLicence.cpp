@@ -1,7 +1,7 @@
 #include <chunkwell/MediaSystemLicence.h>
 
+#include "MediaFileImpl.h"
 #include "PlatformFile.h"
-#include "TagMediaFile.h"
 #include "mdlGlobal.h"
 
 #include <cmath>
@@ -28,7 +28,7 @@ std::int32_t MediaSystemLicence::FormatRecordID(std::string_view Expression) con
 }
 
 std::shared_ptr<MediaFileReader> MediaSystemLicence::OpenMediaFile(const std::string& FileNamePath,
-                                                                   bool AllowShare) {
+                                                                   bool AllowShare) const {
     LastErrorCode() = mfec_NoError;
     auto handle = platform::OpenExisting(FileNamePath, AllowShare);
     if (!handle) {
@@ -36,7 +36,40 @@ std::shared_ptr<MediaFileReader> MediaSystemLicence::OpenMediaFile(const std::st
         return nullptr;
     }
     auto file = std::make_shared<TagMediaFile>(std::move(handle));
-    return std::make_shared<MediaFileReader>(std::move(file), 0);
+    return MediaFileReader::Impl::Make(std::move(file), 0);
+}
+
+std::shared_ptr<MediaFileReader>
+MediaSystemLicence::OpenMediaFile(const std::filesystem::path& FileNamePath,
+                                  bool AllowShare) const {
+    return OpenMediaFile(FileNamePath.native(), AllowShare);
+}
+
+std::shared_ptr<MediaFileReader> MediaSystemLicence::OpenMediaFile(const char* FileNamePath,
+                                                                   bool AllowShare) const {
+    if (FileNamePath == nullptr) {
+        LastErrorCode() = mfec_OpenFileFailed;
+        return nullptr;
+    }
+    return OpenMediaFile(std::string(FileNamePath), AllowShare);
+}
+
+std::shared_ptr<MediaFileWriter>
+MediaSystemLicence::CreateMediaFile(const std::filesystem::path& FileNamePath,
+                                    RecordIdArg FileHeader, RecordIdArg FileType,
+                                    bool Overwrite) const {
+    return CreateMediaFile(FileNamePath.native(), FileHeader, FileType, Overwrite);
+}
+
+std::shared_ptr<MediaFileWriter> MediaSystemLicence::CreateMediaFile(const char* FileNamePath,
+                                                                     RecordIdArg FileHeader,
+                                                                     RecordIdArg FileType,
+                                                                     bool Overwrite) const {
+    if (FileNamePath == nullptr) {
+        LastErrorCode() = mfec_CreateFileFailed;
+        return nullptr;
+    }
+    return CreateMediaFile(std::string(FileNamePath), FileHeader, FileType, Overwrite);
 }
 
 ControlSize MediaSystemLicence::Resize(std::int32_t twipsPerPixelX, std::int32_t twipsPerPixelY) {

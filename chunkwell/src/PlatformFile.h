@@ -33,16 +33,23 @@ public:
 };
 
 // Opens an existing file for reading, locked shared (allowShare) or exclusive.
-// Returns nothing when the file cannot be opened or the lock is held elsewhere.
+// Returns nothing when the file cannot be opened, its name holds a NUL byte, or the lock
+// is held elsewhere. A file system that cannot lock as asked gets a shared lock, or none.
 std::unique_ptr<FileHandle> OpenExisting(const std::string& path, bool allowShare);
 
 // Creates a file for reading and writing, locked exclusive. Without overwrite an existing
-// file is refused; with it the file is emptied, but only once the lock is held.
+// file is refused; with it the file is emptied, but only once the lock is held. A name
+// holding a NUL byte is refused.
 std::unique_ptr<FileHandle> CreateNew(const std::string& path, bool overwrite);
 
 // Lets tests wrap every handle opened or created from now on (for example to fail a
 // write on demand). An empty function restores the plain handles.
 using HandleWrapper = std::function<std::unique_ptr<FileHandle>(std::unique_ptr<FileHandle>)>;
 void SetHandleWrapperForTesting(HandleWrapper wrapper);
+
+// Lets tests stand in for flock, for example to fail it the way a network file system does.
+// Passing nullptr restores the real one.
+using LockFunction = int (*)(int fd, int operation);
+void SetLockForTesting(LockFunction lock);
 
 } // namespace chunkwell::platform

@@ -124,12 +124,31 @@ std::unique_ptr<FileHandle> Wrap(int fd) {
     return h;
 }
 
-bool Lock(int fd, bool shared) {
+LockFunction& LockCall() {
+    static LockFunction lock = nullptr;
+    return lock;
+}
+
+int TryLock(int fd, int operation) {
     int r;
     do {
-        r = ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
+        r = LockCall() ? LockCall()(fd, operation | LOCK_NB) : ::flock(fd, operation | LOCK_NB);
     } while (r != 0 && errno == EINTR);
-    return r == 0;
+    return r == 0 ? 0 : errno;
+}
+
+// Only "would block" means the file is in use. A file system that cannot lock as asked (on
+// NFS an exclusive lock on a file opened for reading fails with EBADF; ENOLCK, EOPNOTSUPP)
+// gets a shared lock instead, or none, rather than refusing every file it holds.
+bool Lock(int fd, bool shared) {
+    int error = TryLock(fd, shared ? LOCK_SH : LOCK_EX);
+    if (error != 0 && error != EWOULDBLOCK && !shared)
+        error = TryLock(fd, LOCK_SH);
+    return error != EWOULDBLOCK;
+}
+
+bool HasNul(const std::string& path) {
+    return path.find('\0') != std::string::npos;
 }
 
 // Only regular files are chunk files: a folder, a pipe or a device is refused like a
@@ -147,6 +166,8 @@ bool IsEmpty(int fd) {
 } // namespace
 
 std::unique_ptr<FileHandle> OpenExisting(const std::string& path, bool allowShare) {
+    if (HasNul(path))
+        return nullptr; // the system would take only the part before it
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return nullptr;
@@ -158,6 +179,8 @@ std::unique_ptr<FileHandle> OpenExisting(const std::string& path, bool allowShar
 }
 
 std::unique_ptr<FileHandle> CreateNew(const std::string& path, bool overwrite) {
+    if (HasNul(path))
+        return nullptr;
     int flags = O_RDWR | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL);
     int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
     if (fd < 0)
@@ -178,6 +201,10 @@ std::unique_ptr<FileHandle> CreateNew(const std::string& path, bool overwrite) {
 
 void SetHandleWrapperForTesting(HandleWrapper wrapper) {
     Wrapper() = std::move(wrapper);
+}
+
+void SetLockForTesting(LockFunction lock) {
+    LockCall() = lock;
 }
 
 } // namespace chunkwell::platform

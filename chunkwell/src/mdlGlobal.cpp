@@ -1,6 +1,8 @@
 #include "mdlGlobal.h"
 
 #include <array>
+#include <cmath>
+#include <limits>
 
 namespace chunkwell {
 
@@ -41,6 +43,31 @@ std::int32_t RecordIDFromText(std::string_view text) {
         id |= static_cast<std::uint32_t>(byte) << (8 * i);
     }
     return static_cast<std::int32_t>(id);
+}
+
+std::int32_t RecordIDFromNumber(std::int64_t value) {
+    if (value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max())
+        throw OverflowError("Overflow: the identifier leaves 32 bits");
+    return static_cast<std::int32_t>(value);
+}
+
+std::int32_t RecordIDFromNumber(std::uint64_t value) {
+    if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+        throw OverflowError("Overflow: the identifier leaves 32 bits");
+    return static_cast<std::int32_t>(value);
+}
+
+std::int32_t RecordIDFromNumber(long double value) {
+    // Halves go to the even neighbour, whatever rounding mode the caller has set.
+    long double rounded = std::floor(value);
+    const long double rest = value - rounded;
+    if (rest > 0.5L || (rest == 0.5L && std::fmod(rounded, 2.0L) != 0))
+        rounded += 1;
+    if (!(rounded >= std::numeric_limits<std::int32_t>::min() &&
+          rounded <= std::numeric_limits<std::int32_t>::max()))
+        throw OverflowError("Overflow: the identifier leaves 32 bits");
+    return static_cast<std::int32_t>(rounded);
 }
 
 std::string RecordIDToText(std::int32_t id) {

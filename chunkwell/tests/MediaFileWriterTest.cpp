@@ -210,24 +210,24 @@ TEST_F(MediaFileWriterTest, OverwriteRulesProtectExistingAndOpenFiles) {
 TEST_F(MediaFileWriterTest, BadRequestsRaiseTheRangeErrorAndWriteNothing) {
     auto w = Create();
     try {
-        w->WriteRecord(Span(Counting(4)));
+        (void)w->WriteRecord(Span(Counting(4)));
         FAIL() << "WriteRecord before any record";
     } catch (const RangeError& e) {
         EXPECT_EQ(e.Number(), 9);
     }
-    EXPECT_THROW(w->RecordInfo(), RangeError);
-    EXPECT_THROW(w->CreateChild("neg ", -2), RangeError);
+    EXPECT_THROW((void)w->RecordInfo(), RangeError);
+    EXPECT_THROW((void)w->CreateChild("neg ", -2), RangeError);
     EXPECT_EQ(w->Records(), 0);
     EXPECT_EQ(w->ChunkSize(), 4);
 
     ASSERT_TRUE(w->CreateChild("fmt ", 16));
     const Bytes data = Counting(16, 100);
-    EXPECT_THROW(w->WriteRecord(Span(data), 8, 16), RangeError);
-    EXPECT_THROW(w->WriteRecord(Span(data), -1, 4), RangeError);
-    EXPECT_THROW(w->WriteRecord(Span(data), 0, -1), RangeError);
-    EXPECT_THROW(w->WriteRecord(Span(Counting(8)), 0, 0), RangeError); // span too small
+    EXPECT_THROW((void)w->WriteRecord(Span(data), 8, 16), RangeError);
+    EXPECT_THROW((void)w->WriteRecord(Span(data), -1, 4), RangeError);
+    EXPECT_THROW((void)w->WriteRecord(Span(data), 0, -1), RangeError);
+    EXPECT_THROW((void)w->WriteRecord(Span(Counting(8)), 0, 0), RangeError); // span too small
     try {
-        w->WriteRecord(Span(data), std::numeric_limits<std::int32_t>::max(), 1);
+        (void)w->WriteRecord(Span(data), std::numeric_limits<std::int32_t>::max(), 1);
         FAIL() << "offset plus size beyond 32 bits";
     } catch (const OverflowError& e) {
         EXPECT_EQ(e.Number(), 6);
@@ -244,7 +244,7 @@ TEST_F(MediaFileWriterTest, BadRequestsRaiseTheRangeErrorAndWriteNothing) {
 TEST_F(MediaFileWriterTest, SizesBeyond32BitsRaiseTheOverflowErrorAndChangeNothing) {
     constexpr std::int32_t max = std::numeric_limits<std::int32_t>::max();
     auto top = Create();
-    EXPECT_THROW(top->CreateChild("big ", max), OverflowError);
+    EXPECT_THROW((void)top->CreateChild("big ", max), OverflowError);
     EXPECT_EQ(top->Records(), 0);
     EXPECT_EQ(top->ChunkSize(), 4);
 
@@ -255,7 +255,7 @@ TEST_F(MediaFileWriterTest, SizesBeyond32BitsRaiseTheOverflowErrorAndChangeNothi
     const std::int32_t topSize = top->ChunkSize();
     EXPECT_EQ(topSize, 4 + 8 + (max - 1001) + 12);
     try {
-        sub->CreateChild("more", 1000);
+        (void)sub->CreateChild("more", 1000);
         FAIL() << "a growth past 32 bits";
     } catch (const OverflowError& e) {
         EXPECT_EQ(e.Number(), 6);
@@ -274,7 +274,7 @@ TEST_F(MediaFileWriterTest, FailedWritesAreReportedAndLeaveNoGrowth) {
     EXPECT_FALSE(w->CreateChild("fmt ", 16));
     EXPECT_EQ(w->Records(), 1);
     EXPECT_EQ(w->ChunkSize(), 4);
-    EXPECT_THROW(w->RecordInfo(), RangeError);
+    EXPECT_THROW((void)w->RecordInfo(), RangeError);
     EXPECT_FALSE(w->CreateChild("odd ", 3));
     EXPECT_FALSE(w->CreateChunk("LIST", "INFO"));
     EXPECT_EQ(w->Records(), 3);

@@ -27,8 +27,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: not a wave file\n", argv[1]);
             return 1;
         }
-        for (reader->MoveFirst(); !reader->EOF_(); reader->MoveNext()) {
-            const chunkwell::MEDIARECORDINFO info = reader->RecordInfo();
+        for (const chunkwell::MEDIARECORDINFO& info : reader->Walk()) {
             std::vector<std::byte> data(static_cast<std::size_t>(info.RecordSize));
             if (!data.empty() && !reader->ReadRecord(data)) {
                 std::fprintf(stderr, "%s: cannot read a record: %s\n", argv[1],

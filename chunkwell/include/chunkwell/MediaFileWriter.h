@@ -2,59 +2,87 @@
 
 #include <chunkwell/MediaTypes.h>
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
 
 namespace chunkwell {
 
-class TagMediaFile;
-class MediaEvent;
 class MediaFileReader;
+class MediaSystemLicence;
 
 // Appends records and sub-containers to one container of a chunk file.
 //
+//   auto w = msl.CreateMediaFile("out.wav", "RIFF", "WAVE", true);
+//   if (!w || !w->CreateChild("data", n) || !w->WriteRecord(samples) || !w->Finish()) ...
+//
 // Writing is append-only: each record goes at the end of this container. Sizes are
 // kept in memory (every growth reaches this container and every container around
-// it at once) and the 12-byte header is written back when the writer is released,
-// which is how a file is finished. A sub-container must be complete before its
-// parent adds anything after it.
-class CHUNKWELL_API MediaFileWriter : public std::enable_shared_from_this<MediaFileWriter> {
+// it at once) and the 12-byte header is written back by Finish(), or when the writer is
+// released. A sub-container must be complete before its parent adds anything after it;
+// a growth after that raises RangeError. Only the library creates writers
+// (MediaSystemLicence::CreateMediaFile, CreateChunk); a caller holds them by shared_ptr.
+//
+// Raises nothing unless stated: RangeError (number 9) for a missing record or a request
+// outside it, OverflowError (number 6) when a size or offset leaves the signed 32-bit range.
+// A raised error changes nothing in memory or on disk.
+class CHUNKWELL_API MediaFileWriter {
 public:
-    // Created only by MediaSystemLicence::CreateMediaFile and CreateChunk.
-    MediaFileWriter(std::shared_ptr<TagMediaFile> file, std::int32_t headerOffset,
-                    std::shared_ptr<MediaFileWriter> parent);
     ~MediaFileWriter();
     MediaFileWriter(const MediaFileWriter&) = delete;
     MediaFileWriter& operator=(const MediaFileWriter&) = delete;
 
     // Returns the container's identifier.
-    std::int32_t ChunkID() const { return m_ChunkID; }
+    [[nodiscard]] std::int32_t ChunkID() const;
     // Returns the container's type.
-    std::int32_t ChunkType() const { return m_ChunkType; }
-    // Sets the identifier written back at release.
+    [[nodiscard]] std::int32_t ChunkType() const;
+    // Sets the identifier written back by Finish or at release.
     void ChunkID(std::int32_t value);
     // Returns the container's size as grown so far.
-    std::int32_t ChunkSize() const { return m_ChunkSize; }
-    // Sets the type written back at release.
+    [[nodiscard]] std::int32_t ChunkSize() const;
+    // Sets the type written back by Finish or at release.
     void ChunkType(std::int32_t value);
 
     // Returns the last record added; raises RangeError before the first.
-    MEDIARECORDINFO RecordInfo() const;
-    // Appends a record header reserving RecordSize data bytes (and the pad byte).
-    bool CreateChild(RecordIdArg RecordID, std::int32_t RecordSize);
+    [[nodiscard]] MEDIARECORDINFO RecordInfo() const;
+    // Appends a record header reserving RecordSize data bytes (and the pad byte, written as
+    // 0 when the size is odd). Returns false when the header or pad write fails; the entry
+    // then counts in Records() but nothing grows. Raises RangeError for a negative size or
+    // when the parent has added a record after this container, OverflowError when the
+    // container or the file would pass 32 bits.
+    [[nodiscard]] bool CreateChild(RecordIdArg RecordID, std::int32_t RecordSize);
+    // As CreateChild with a size of any integer type; raises OverflowError for a value
+    // outside 32 bits instead of narrowing it.
+    template <std::integral T>
+    requires(!std::same_as<T, std::int32_t> && !std::same_as<T, bool>)
+        [[nodiscard]] bool CreateChild(RecordIdArg RecordID, T RecordSize) {
+        return CreateChild(RecordID, Checked32(RecordSize));
+    }
     // Appends a sub-container and returns its writer, or nothing when the header write fails.
-    std::shared_ptr<MediaFileWriter> CreateChunk(RecordIdArg RecordID, RecordIdArg RecordType);
+    // Raises as CreateChild.
+    [[nodiscard]] std::shared_ptr<MediaFileWriter> CreateChunk(RecordIdArg RecordID,
+                                                               RecordIdArg RecordType);
     // Returns the number of records added, failed ones included.
-    std::int32_t Records() const { return m_Records; }
+    [[nodiscard]] std::int32_t Records() const;
 
     // Writes WriteSize bytes (0: the rest of the record) of lpWriteData at WriteOffset of the
-    // last record added. Raises RangeError for a request outside the record or larger than
-    // lpWriteData. BytesWritten is accepted and ignored.
-    bool WriteRecord(std::span<const std::byte> lpWriteData, std::int32_t WriteOffset = 0,
-                     std::int32_t WriteSize = 0, std::int32_t BytesWritten = 0);
+    // last record added; returns false when the system write fails. BytesWritten is accepted
+    // and ignored. Raises RangeError before the first record and for a request outside the
+    // record or larger than lpWriteData, OverflowError when WriteOffset + WriteSize leaves
+    // 32 bits; nothing is written then.
+    [[nodiscard]] bool WriteRecord(std::span<const std::byte> lpWriteData,
+                                   std::int32_t WriteOffset = 0, std::int32_t WriteSize = 0,
+                                   std::int32_t BytesWritten = 0);
+    // As WriteRecord with an offset and size of any integer type; raises OverflowError for a
+    // value outside 32 bits instead of narrowing it.
+    template <std::integral O, std::integral S = std::int32_t>
+    requires(!std::same_as<O, bool> && !std::same_as<S, bool>)
+        [[nodiscard]] bool WriteRecord(std::span<const std::byte> lpWriteData, O WriteOffset,
+                                       S WriteSize = 0) {
+        return WriteRecord(lpWriteData, Checked32(WriteOffset), Checked32(WriteSize), 0);
+    }
 
     // Copies Size bytes of Source's current record, from ReadOffset, into the last record
     // added, at WriteOffset, letting the kernel copy between the files where it can. Returns
@@ -68,33 +96,16 @@ public:
     // Writes the header of this container and of every container around it back to the
     // file now, and tells whether all of them reached it. Release does the same for what
     // is still unwritten, but has nobody to tell of a failure. Calling it again rewrites
-    // only headers changed, or not written, since; with nothing left to write it returns true.
+    // only headers changed, or not written, since; with nothing left to write it returns
+    // true. Raises nothing.
     [[nodiscard]] bool Finish();
 
 private:
-    void AddRecordSlot();
-    void OnSizeUpdate(std::int32_t& vNewValue);
-    // Raises the overflow error unless growth fits this container and every one around it.
-    void CheckGrowth(std::int64_t growth) const;
-    // Positions the shared file pointer at offset and writes there; false on any failure.
-    bool WriteAt(std::int32_t offset, const std::byte* data, std::int32_t size);
-    // Adds an entry for a record at the end of this container, growth bytes long with its
-    // header, and writes its 8-byte header; false when that write fails.
-    bool AppendRecordHeader(std::int32_t id, std::int32_t size, std::int64_t growth);
-    bool WriteHeader();
+    friend class MediaSystemLicence;
+    struct Impl;
+    CHUNKWELL_LOCAL explicit MediaFileWriter(Impl* impl);
 
-    std::int32_t m_HeaderOffset = 0;
-    std::int32_t m_ChunkID = 0;
-    std::int32_t m_ChunkSize = 0;
-    std::int32_t m_ChunkType = 0;
-    std::vector<MEDIARECORDINFO> m_Table;
-    std::int32_t m_Records = 0;
-    std::int32_t m_Position = 0;
-    bool m_Dirty = false;
-    std::shared_ptr<TagMediaFile> m_File;
-    std::unique_ptr<MediaEvent> cEvent;
-    // Keeps the enclosing writer alive so that its size is written back after ours.
-    std::shared_ptr<MediaFileWriter> m_Parent;
+    Impl* m_Impl;
 };
 
 } // namespace chunkwell

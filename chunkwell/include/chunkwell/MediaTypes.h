@@ -5,10 +5,13 @@
 
 #include <chunkwell/Export.h>
 
+#include <concepts>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 namespace chunkwell {
 
@@ -34,21 +37,54 @@ CHUNKWELL_API std::string ErrorText(std::int32_t code);
 // spaces; the first byte becomes the least significant one.
 CHUNKWELL_API std::int32_t RecordIDFromText(std::string_view text);
 
+// Types that cannot be an identifier argument: a truth value or a character of another width.
+template <typename T>
+concept IsRefusedIdNumber = std::same_as<T, bool> || std::same_as<T, wchar_t> ||
+    std::same_as<T, char8_t> || std::same_as<T, char16_t> || std::same_as<T, char32_t>;
+
 // Converts a record identifier to its four characters (NUL bytes included).
 CHUNKWELL_API std::string RecordIDToText(std::int32_t id);
 
-// An identifier argument: either text or a number used unchanged.
+// Converts a number to a record identifier: a whole number used unchanged, a fraction
+// rounded to the nearest, halves to even. Raises OverflowError when the result lies outside
+// the signed 32-bit range or the value is not a number.
+CHUNKWELL_API std::int32_t RecordIDFromNumber(std::int64_t value);
+CHUNKWELL_API std::int32_t RecordIDFromNumber(std::uint64_t value);
+CHUNKWELL_API std::int32_t RecordIDFromNumber(long double value);
+
+// An identifier argument: either text or a number. Text goes through RecordIDFromText (a
+// null pointer and a lone NUL are the empty text, four spaces); a plain char is a one-letter
+// text. Every other number goes through RecordIDFromNumber, so a double is rounded and a
+// value outside 32 bits raises OverflowError. bool and the wide character types are refused
+// when compiling.
 class CHUNKWELL_API RecordIdArg {
 public:
     RecordIdArg(std::int32_t id) : m_Value(id) {}
     RecordIdArg(std::string_view text) : m_Value(RecordIDFromText(text)) {}
-    RecordIdArg(const char* text) : RecordIdArg(std::string_view(text)) {}
+    RecordIdArg(const char* text)
+        : RecordIdArg(text ? std::string_view(text) : std::string_view()) {}
     RecordIdArg(const std::string& text) : RecordIdArg(std::string_view(text)) {}
+    RecordIdArg(char letter) : RecordIdArg(std::string_view(&letter, 1)) {}
+    template <typename T>
+    requires(std::is_arithmetic_v<T> && !IsRefusedIdNumber<T>) RecordIdArg(T number)
+        : m_Value(FromNumber(number)) {}
+    template <typename T>
+    requires IsRefusedIdNumber<T> RecordIdArg(T)
+    = delete;
 
     // Returns the identifier.
     std::int32_t Value() const { return m_Value; }
 
 private:
+    template <typename T> static std::int32_t FromNumber(T number) {
+        if constexpr (std::is_floating_point_v<T>)
+            return RecordIDFromNumber(static_cast<long double>(number));
+        else if constexpr (std::is_signed_v<T>)
+            return RecordIDFromNumber(static_cast<std::int64_t>(number));
+        else
+            return RecordIDFromNumber(static_cast<std::uint64_t>(number));
+    }
+
     std::int32_t m_Value;
 };
 
@@ -74,5 +110,13 @@ class CHUNKWELL_API OverflowError : public MediaError {
 public:
     explicit OverflowError(const std::string& what) : MediaError(6, what) {}
 };
+
+// Returns a size or offset of any integer type as 32 bits; raises OverflowError when it does
+// not fit, instead of narrowing it silently.
+template <std::integral T> std::int32_t Checked32(T value) {
+    if (!std::in_range<std::int32_t>(value))
+        throw OverflowError("Overflow: a size or offset leaves 32 bits");
+    return static_cast<std::int32_t>(value);
+}
 
 } // namespace chunkwell
