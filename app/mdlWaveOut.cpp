@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "mdlWaveOut.h"
 
+#include "mdlSafeWrite.h"
 #include "toolkit/Desktop.h"
 
 #include <QFile>
@@ -12,7 +13,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -158,11 +161,13 @@ template <> struct Frame<0> { // any other size
     }
 };
 
-// Where the frames from..to-1 go: dst holds frame `from` first.
+// Where the frames from..to-1 go: dst holds frame `from` first. The source buffer holds
+// source frames from sourceFirst on.
 struct Range {
     std::byte* dst;
     std::uint64_t from;
     std::uint64_t to;
+    std::uint64_t sourceFirst = 0;
 };
 
 // Copies frames i..to-1 of range, one index at a time.
@@ -171,8 +176,8 @@ void PickScalar(const Range& range, const std::byte* src, const IndexRule& rule,
                 std::uint64_t last, std::size_t size) {
     const std::size_t step = BlockAlign != 0 ? BlockAlign : size;
     for (; i < range.to; ++i)
-        Frame<BlockAlign>::Copy(range.dst + (i - range.from) * step, src, std::min(rule(i), last),
-                                size);
+        Frame<BlockAlign>::Copy(range.dst + (i - range.from) * step, src,
+                                std::min(rule(i), last) - range.sourceFirst, size);
 }
 
 #if defined(__x86_64__)
@@ -231,7 +236,7 @@ __attribute__((target("avx2"))) void PickAvx2(const Range& range, const std::byt
                 _mm256_or_si256(_mm256_cmpgt_epi32(offset, _mm256_set1_epi32(15)),
                                 _mm256_cmpgt_epi32(_mm256_setzero_si256(), offset));
             if (base + std::uint64_t{16} <= last + 1 && _mm256_testz_si256(beyond, beyond)) {
-                const std::byte* window = src + std::uint64_t{base} * 4;
+                const std::byte* window = src + (std::uint64_t{base} - range.sourceFirst) * 4;
                 const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
                 const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32));
                 const __m256i pa = _mm256_permutevar8x32_epi32(a, offset);
@@ -244,8 +249,8 @@ __attribute__((target("avx2"))) void PickAvx2(const Range& range, const std::byt
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(index), k);
         for (int j = 0; j < 8; ++j)
-            Frame<BlockAlign>::Copy(out + j * step, src, static_cast<std::uint32_t>(index[j]),
-                                    size);
+            Frame<BlockAlign>::Copy(out + j * step, src,
+                                    static_cast<std::uint32_t>(index[j]) - range.sourceFirst, size);
     }
     PickScalar<BlockAlign>(range, src, rule, i, last, size);
 }
@@ -272,6 +277,32 @@ void PickFixed(const Range& range, const std::byte* src, std::int32_t sourceFram
     PickScalar<BlockAlign>(range, src, rule, i, last, size);
 }
 
+// Picks range's frames from src with the copy for blockAlign, clamping indices to last.
+void Pick(const Range& range, const std::byte* src, std::int16_t blockAlign,
+          std::int32_t sourceFrames, std::int32_t destinationFrames, std::uint64_t last) {
+    const auto frameSize = static_cast<std::size_t>(blockAlign);
+    switch (blockAlign) {
+    case 1:
+        return PickFixed<1>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 2:
+        return PickFixed<2>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 3:
+        return PickFixed<3>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 4:
+        return PickFixed<4>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 5:
+        return PickFixed<5>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 6:
+        return PickFixed<6>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 7:
+        return PickFixed<7>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    case 8:
+        return PickFixed<8>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    default:
+        return PickFixed<0>(range, src, sourceFrames, destinationFrames, last, frameSize);
+    }
+}
+
 } // namespace
 
 void UseVectorInstructions(bool allowed) {
@@ -296,30 +327,50 @@ void ResampleFrameRange(std::span<std::byte> destination, std::span<const std::b
         std::memset(destination.data(), std::to_integer<int>(silence), bytes);
         return;
     }
-    const std::uint64_t last = wholeFrames - 1;
     const Range range{destination.data(), static_cast<std::uint64_t>(first),
                       static_cast<std::uint64_t>(first) + static_cast<std::uint64_t>(count)};
-    const std::byte* src = source.data();
-    switch (blockAlign) {
-    case 1:
-        return PickFixed<1>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 2:
-        return PickFixed<2>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 3:
-        return PickFixed<3>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 4:
-        return PickFixed<4>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 5:
-        return PickFixed<5>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 6:
-        return PickFixed<6>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 7:
-        return PickFixed<7>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    case 8:
-        return PickFixed<8>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    default:
-        return PickFixed<0>(range, src, sourceFrames, destinationFrames, last, frameSize);
-    }
+    Pick(range, source.data(), blockAlign, sourceFrames, destinationFrames, wholeFrames - 1);
+}
+
+std::pair<std::int32_t, std::int32_t> SourceFramesOf(std::int32_t sourceFrames,
+                                                     std::int32_t wholeFrames,
+                                                     std::int32_t destinationFrames,
+                                                     std::int32_t first, std::int32_t count) {
+    if (wholeFrames < 1 || destinationFrames < 1 || count < 1 || first < 0 ||
+        first > destinationFrames - count)
+        throw std::out_of_range("SourceFramesOf: no frames");
+    const auto last = static_cast<std::uint64_t>(wholeFrames - 1);
+    // The index only grows with the frame number, so the first and last frames bound it.
+    auto index = [&](std::int32_t i) -> std::int32_t {
+        if (i == 0)
+            return 0;
+        return static_cast<std::int32_t>(std::min(
+            FormulaIndex(static_cast<std::uint64_t>(i), sourceFrames, destinationFrames), last));
+    };
+    return {index(first), index(first + count - 1)};
+}
+
+void ResampleFrameWindow(std::span<std::byte> destination, std::span<const std::byte> window,
+                         std::int32_t windowFirst, std::int32_t sourceFrames,
+                         std::int32_t wholeFrames, std::int16_t blockAlign,
+                         std::int32_t destinationFrames, std::int32_t first, std::int32_t count) {
+    if (blockAlign < 1 || count < 1)
+        return;
+    const auto [from, to] =
+        SourceFramesOf(sourceFrames, wholeFrames, destinationFrames, first, count);
+    const auto frameSize = static_cast<std::size_t>(blockAlign);
+    if (windowFirst < 0 || windowFirst > from ||
+        window.size() / frameSize < static_cast<std::size_t>(to - windowFirst) + 1)
+        throw std::length_error("ResampleFrameWindow: the window misses frames");
+    if (destination.size() < frameSize * static_cast<std::size_t>(count))
+        throw std::length_error("ResampleFrames: the destination is too small");
+    const Range range{destination.data(), static_cast<std::uint64_t>(first),
+                      static_cast<std::uint64_t>(first) + static_cast<std::uint64_t>(count),
+                      static_cast<std::uint64_t>(windowFirst)};
+    // Clamping to the window's last frame is clamping to the sound's: no index of these
+    // frames lies past the window unless the window ends at the sound's last frame.
+    Pick(range, window.data(), blockAlign, sourceFrames, destinationFrames,
+         static_cast<std::uint64_t>(to));
 }
 
 void ResampleFrames(std::span<std::byte> destination, std::span<const std::byte> source,
@@ -354,8 +405,17 @@ SoundBuffer PickFrames(std::span<const std::byte> source, std::int32_t dataSize,
 
 WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code) {
     WaveOutResult result;
-    result.outcome = code == chunkwell::mfec_ReadDataFailed ? WaveOutResult::Outcome::ReadFailed
-                                                            : WaveOutResult::Outcome::WriteFailed;
+    switch (code) {
+    case chunkwell::mfec_ReadDataFailed:
+        result.outcome = WaveOutResult::Outcome::ReadFailed;
+        break;
+    case chunkwell::mfec_CreateFileFailed:
+        result.outcome = WaveOutResult::Outcome::CreateFailed;
+        break;
+    default:
+        result.outcome = WaveOutResult::Outcome::WriteFailed;
+        break;
+    }
     result.errorCode = code;
     result.errorText = chunkwell::ErrorText(code);
     return result;
@@ -364,42 +424,51 @@ WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code) {
 namespace {
 
 // Writes path as "RIFF"/"WAVE" holding "fmt " and a "data" record of dataSize bytes, which
-// fill(writer) writes. A false from fill, or a record that cannot be placed, is a write that
-// failed: the file is removed.
+// fill(writer) writes. The file is made under a temporary name and takes path's name only
+// once complete and on the disk, so an existing file of that name is never lost. A false
+// from fill, a record that cannot be placed, or headers that do not reach the file make a
+// write that failed; fill may instead set readFailed, for a sound it could not read whole.
 template <typename Fill>
 WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
                         const WAVEFORMATINFO& format, std::size_t dataSize, bool overwrite,
                         Fill&& fill) {
+    SafeWrite out(path);
+    // The name is checked as creating it in place would have: a file held open by a reader
+    // or writer, or one that may not be replaced, is refused before anything is written.
+    if (!out.TargetFree(overwrite))
+        return WaveOutFailure(chunkwell::mfec_CreateFileFailed);
+    if (dataSize > static_cast<std::size_t>(INT32_MAX))
+        return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
     WaveOutResult result;
-    const std::string name = QFile::encodeName(path).toStdString();
-    auto writer = msl.CreateMediaFile(name, "RIFF", "WAVE", overwrite);
+    auto writer =
+        msl.CreateMediaFile(QFile::encodeName(out.TempPath()).toStdString(), "RIFF", "WAVE");
     if (!writer) {
         result.outcome = WaveOutResult::Outcome::CreateFailed;
         result.errorCode = msl.Error();
         result.errorText = msl.DisplayError();
-        // A header that could not be written leaves a file of ours behind.
-        if (result.errorCode == chunkwell::mfec_WriteToDataFailed)
-            QFile::remove(path);
-        return result;
+        return result; // a temporary left by a failed header write goes with out
     }
     bool written = false;
+    bool readFailed = false;
     try {
         const auto fmt = format.ToBytes();
-        if (dataSize > static_cast<std::size_t>(INT32_MAX))
-            throw chunkwell::OverflowError("Overflow: the sound leaves 32 bits");
         const auto size = static_cast<std::int32_t>(dataSize);
         written = writer->CreateChild("fmt ", WAVEFORMATINFO::kSize) && writer->WriteRecord(fmt) &&
-                  writer->CreateChild("data", size) && (size == 0 || fill(*writer));
+                  writer->CreateChild("data", size) && (size == 0 || fill(*writer, readFailed)) &&
+                  writer->Finish();
     } catch (const chunkwell::MediaError&) {
         // A record that cannot be placed is a write that failed, not one to skip: skipping
         // would put the sound into the record before it.
         written = false;
     }
-    writer.reset(); // writes the sizes back and closes the file
-    if (!written) {
-        QFile::remove(path);
+    writer.reset(); // closes the file; its headers are written already
+    if (readFailed)
+        return WaveOutFailure(chunkwell::mfec_ReadDataFailed);
+    if (!written)
         return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
-    }
+    if (!out.Commit(overwrite))
+        return WaveOutFailure(out.Error() == EEXIST ? chunkwell::mfec_CreateFileFailed
+                                                    : chunkwell::mfec_WriteToDataFailed);
     return result;
 }
 
@@ -489,8 +558,9 @@ bool WritePickedPieces(chunkwell::MediaFileWriter& writer, PickedSound& sound) {
 WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& path,
                             const WAVEFORMATINFO& format, std::span<const std::byte> data,
                             bool overwrite) {
-    return WriteWave(msl, path, format, data.size(), overwrite,
-                     [&](chunkwell::MediaFileWriter& writer) { return writer.WriteRecord(data); });
+    return WriteWave(
+        msl, path, format, data.size(), overwrite,
+        [&](chunkwell::MediaFileWriter& writer, bool&) { return writer.WriteRecord(data); });
 }
 
 namespace {
@@ -534,9 +604,29 @@ private:
 
 } // namespace
 
+bool SoundIsWhole(chunkwell::MediaFileReader& reader, std::int32_t dataSize) {
+    if (dataSize <= 0)
+        return dataSize == 0;
+    // A read past the end of the file succeeds and delivers nothing, leaving the byte as
+    // it was: of two different marks, one is changed by a byte that is there.
+    try {
+        for (const std::byte mark : {std::byte{0x00}, std::byte{0xFF}}) {
+            std::array<std::byte, 1> last{mark};
+            if (!reader.ReadRecord(last, dataSize - 1, 1))
+                return false;
+            if (last[0] != mark)
+                return true;
+        }
+    } catch (const chunkwell::MediaError&) {
+        // A record ending past what 32-bit offsets reach cannot be read whole either.
+    }
+    return false;
+}
+
 bool ReadSound(chunkwell::MediaFileReader& reader, std::int32_t dataSize, SoundBuffer& source) {
     source = SoundBuffer();
-    if (dataSize < 0)
+    // Checked before the buffer is sized: a short file declaring gigabytes has none of them.
+    if (!SoundIsWhole(reader, dataSize))
         return false;
     SoundBuffer buffer(static_cast<std::size_t>(dataSize));
     {
@@ -544,6 +634,9 @@ bool ReadSound(chunkwell::MediaFileReader& reader, std::int32_t dataSize, SoundB
         if (dataSize > 0 && !reader.ReadRecord(buffer.span()))
             return false;
     }
+    // The file may have been cut short while it was read.
+    if (!SoundIsWhole(reader, dataSize))
+        return false;
     source = std::move(buffer);
     return true;
 }
@@ -557,25 +650,204 @@ WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path
     source = source.first(static_cast<std::size_t>(dataSize));
     if (IsOwnLength(dataSize, format, n))
         return WriteWaveFile(msl, path, format, source, true);
-    // The checks and the rounding of PickFrames; what it could not pick leaves "data" empty.
-    const std::int64_t bytes = std::int64_t{format.BlockAlign} * n;
-    if (n < 1 || format.BlockAlign < 1 || bytes > INT32_MAX)
+    // The checks and the rounding of PickFrames; no frames to pick leaves "data" empty.
+    if (n < 1 || format.BlockAlign < 1)
         return WriteWaveFile(msl, path, format, {}, true);
+    const std::int64_t bytes = std::int64_t{format.BlockAlign} * n;
     PickedSound sound;
     const auto frameSize = static_cast<std::size_t>(format.BlockAlign);
     sound.pieceFrames = static_cast<std::int32_t>(
         std::min(kSavePieceBytes / frameSize, static_cast<std::size_t>(n))); // frames < 32 KiB
-    if (!SkipOnError(
-            [&] { sound.pieces = SoundBuffer(kPieceBuffers * frameSize * sound.pieceFrames); }))
-        return WriteWaveFile(msl, path, format, {}, true);
+    try {
+        sound.pieces = SoundBuffer(kPieceBuffers * frameSize * sound.pieceFrames);
+    } catch (const std::bad_alloc&) {
+        return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
+    }
     sound.source = source;
     sound.sourceFrames =
         RoundToInt32(static_cast<double>(dataSize) / static_cast<double>(format.BlockAlign));
     sound.format = &format;
     sound.n = n;
-    return WriteWave(
-        msl, path, format, static_cast<std::size_t>(bytes), true,
-        [&](chunkwell::MediaFileWriter& writer) { return WritePickedPieces(writer, sound); });
+    // A length past 32 bits is refused by WriteWave before anything is written.
+    return WriteWave(msl, path, format, static_cast<std::size_t>(bytes), true,
+                     [&](chunkwell::MediaFileWriter& writer, bool&) {
+                         return WritePickedPieces(writer, sound);
+                     });
+}
+
+namespace {
+
+// Copies the current record of source (dataSize bytes) into the "data" record last added to
+// writer, in the kernel where it can. Sets readFailed when the file no longer holds them all.
+bool CopySound(chunkwell::MediaFileWriter& writer, chunkwell::MediaFileReader& source,
+               std::int32_t dataSize, bool& readFailed) {
+    const bool copied = writer.WriteRecordFrom(source, 0, 0, dataSize);
+    // The file may have been cut short meanwhile: then it was the reading that failed.
+    readFailed = !SoundIsWhole(source, dataSize);
+    return copied && !readFailed;
+}
+
+} // namespace
+
+namespace {
+
+// Writes the "data" record last added to writer: the sound of source's current record brought
+// to n frames, read from the file a window at a time instead of whole. This thread reads the
+// window of piece k + 1 and writes piece k while a worker picks piece k + 1 (memory only); the
+// library's objects stay on this thread. Sets readFailed when the file does not hold the sound.
+bool WriteStreamedPieces(chunkwell::MediaFileWriter& writer, chunkwell::MediaFileReader& source,
+                         std::int32_t dataSize, const WAVEFORMATINFO& format, std::int32_t n,
+                         bool& readFailed) {
+    const auto frameSize = static_cast<std::size_t>(format.BlockAlign);
+    const std::int32_t sourceFrames =
+        RoundToInt32(static_cast<double>(dataSize) / static_cast<double>(format.BlockAlign));
+    const auto wholeFrames = static_cast<std::int32_t>(
+        std::min<std::int64_t>(dataSize / format.BlockAlign, sourceFrames));
+    const auto pieceFrames =
+        static_cast<std::int32_t>(std::min<std::size_t>(kSavePieceBytes / frameSize, n));
+    const std::int64_t pieces = (std::int64_t{n} + pieceFrames - 1) / pieceFrames;
+    auto destinationOf = [&](std::int64_t k) {
+        const auto first = static_cast<std::int32_t>(k * pieceFrames);
+        return std::pair{first, std::min(pieceFrames, n - first)};
+    };
+    auto windowOf = [&](std::int64_t k) {
+        const auto [first, count] = destinationOf(k);
+        return SourceFramesOf(sourceFrames, wholeFrames, n, first, count);
+    };
+    std::size_t windowFrames = 1;
+    for (std::int64_t k = 0; k < pieces; ++k) {
+        const auto [from, to] = windowOf(k);
+        windowFrames = std::max(windowFrames, static_cast<std::size_t>(to - from) + 1);
+    }
+    const std::size_t windowBytes = windowFrames * frameSize;
+    const std::size_t pieceBytes = static_cast<std::size_t>(pieceFrames) * frameSize;
+    SoundBuffer windows(kPieceBuffers * windowBytes);
+    SoundBuffer picked(kPieceBuffers * pieceBytes);
+    std::array<std::int32_t, kPieceBuffers> windowFirst{};
+
+    auto read = [&](std::int64_t k) {
+        const auto [from, to] = windowOf(k);
+        const std::size_t slot = static_cast<std::size_t>(k) % kPieceBuffers;
+        const auto bytes = static_cast<std::int32_t>((to - from + 1) * frameSize);
+        windowFirst[slot] = from;
+        return source.ReadRecord(windows.span().subspan(slot * windowBytes, bytes),
+                                 static_cast<std::int32_t>(from * frameSize), bytes);
+    };
+    auto pick = [&](std::int64_t k) {
+        const auto [first, count] = destinationOf(k);
+        const std::size_t slot = static_cast<std::size_t>(k) % kPieceBuffers;
+        ResampleFrameWindow(picked.span().subspan(slot * pieceBytes, pieceBytes),
+                            windows.span().subspan(slot * windowBytes, windowBytes),
+                            windowFirst[slot], sourceFrames, wholeFrames, format.BlockAlign, n,
+                            first, count);
+    };
+    auto write = [&](std::int64_t k) {
+        const auto [first, count] = destinationOf(k);
+        const std::size_t slot = static_cast<std::size_t>(k) % kPieceBuffers;
+        return writer.WriteRecord(picked.span().subspan(slot * pieceBytes, count * frameSize),
+                                  static_cast<std::int32_t>(first * frameSize),
+                                  static_cast<std::int32_t>(count * frameSize));
+    };
+    auto fail = [&](bool reading) {
+        readFailed = reading || !SoundIsWhole(source, dataSize);
+        return false;
+    };
+
+    if (!read(0))
+        return fail(true);
+    std::counting_semaphore<> ready(0), done(0);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> pickFailed{false};
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            for (std::int64_t k = 0; k < pieces; ++k) {
+                ready.acquire();
+                if (stop.load(std::memory_order_relaxed))
+                    return;
+                try {
+                    pick(k);
+                } catch (...) { // nothing may leave a thread; the writing side tells
+                    pickFailed.store(true);
+                }
+                done.release();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the same pieces, one after the other.
+        for (std::int64_t k = 0; k < pieces; ++k) {
+            if (k > 0 && !read(k))
+                return fail(true);
+            pick(k);
+            if (!write(k))
+                return fail(false);
+        }
+        readFailed = !SoundIsWhole(source, dataSize);
+        return !readFailed;
+    }
+    struct Join {
+        std::thread& worker;
+        std::atomic<bool>& stop;
+        std::counting_semaphore<>& ready;
+        ~Join() {
+            stop.store(true, std::memory_order_relaxed);
+            ready.release(); // after stop: the worker sees it once it wakes
+            worker.join();
+        }
+    } join{worker, stop, ready};
+    ready.release();
+    for (std::int64_t k = 0; k < pieces; ++k) {
+        // The window after this one is read while the worker picks this one: its slot held
+        // the piece written last, which the worker is done with.
+        if (k + 1 < pieces) {
+            if (!read(k + 1))
+                return fail(true);
+            ready.release();
+        }
+        done.acquire();
+        if (pickFailed.load() || !write(k))
+            return fail(false);
+    }
+    // The file may have been cut short while it was read.
+    readFailed = !SoundIsWhole(source, dataSize);
+    return !readFailed;
+}
+
+} // namespace
+
+WaveOutResult SaveSoundAs(chunkwell::MediaSystemLicence& msl, const QString& path,
+                          const WAVEFORMATINFO& format, chunkwell::MediaFileReader& reader,
+                          std::int32_t dataSize, std::int32_t n) {
+    RemoveStaleTemporaries(GetFolder(path));
+    try {
+        if (!SoundIsWhole(reader, dataSize))
+            return WaveOutFailure(chunkwell::mfec_ReadDataFailed);
+        if (IsOwnLength(dataSize, format, n))
+            return WriteWave(msl, path, format, static_cast<std::size_t>(dataSize), true,
+                             [&](chunkwell::MediaFileWriter& writer, bool& readFailed) {
+                                 return CopySound(writer, reader, dataSize, readFailed);
+                             });
+        if (n < 1 || format.BlockAlign < 1)
+            return WriteWaveFile(msl, path, format, {}, true);
+        if (std::int64_t{format.BlockAlign} * n > INT32_MAX)
+            return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
+        // Stretched or shrunk up to a half, each piece's frames lie in a window of the sound
+        // at most about twice its size: read those windows, never the whole sound. Shrunk
+        // further, windows would outgrow the pieces, and the sound is read whole.
+        if (dataSize >= format.BlockAlign && n >= 2 &&
+            static_cast<double>(dataSize / format.BlockAlign) <= 2.0 * (n - 1))
+            return WriteWave(
+                msl, path, format, static_cast<std::size_t>(std::int64_t{format.BlockAlign} * n),
+                true, [&](chunkwell::MediaFileWriter& writer, bool& readFailed) {
+                    return WriteStreamedPieces(writer, reader, dataSize, format, n, readFailed);
+                });
+        SoundBuffer source;
+        if (!ReadSound(reader, dataSize, source))
+            return WaveOutFailure(chunkwell::mfec_ReadDataFailed);
+        return SaveWaveAs(msl, path, format, source.span(), dataSize, n);
+    } catch (const std::bad_alloc&) {
+        return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
+    }
 }
 
 void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result) {
@@ -606,6 +878,7 @@ int WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& for
     // Rounding up must not count an incomplete frame at the end: it is not there to write.
     totalFrames = std::min<std::int64_t>(totalFrames, frames.size() / blockAlign);
     const std::int32_t framesPerPart = FramesPerPart(totalFrames, parts);
+    RemoveStaleTemporaries(GetFolder(baseName));
 
     // A range of one value shows nothing; with one piece, 0..1 lets the bar fill.
     const int minimum = parts == 1 ? 0 : 1;

@@ -1,0 +1,201 @@
+#include "mdlSafeWrite.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <utility>
+
+namespace metronel {
+
+namespace {
+
+const QString kSuffix = QStringLiteral(".metronel-part");
+constexpr int kRandomChars = 6;
+// Room for the dot, the random part and the suffix within a file name's 255 bytes.
+constexpr qsizetype kMaxStemBytes = 200;
+constexpr int kMaxLinks = 40;
+constexpr std::time_t kStaleSeconds = 24 * 60 * 60;
+
+QByteArray Encode(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+// The file a chain of symbolic links ends at, which is the one the old direct create wrote.
+QString FollowLinks(QString path) {
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        const QFileInfo info(path);
+        if (!info.isSymLink())
+            break;
+        path = info.symLinkTarget();
+    }
+    return path;
+}
+
+QString RandomPart() {
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QString part;
+    for (int i = 0; i < kRandomChars; ++i)
+        part += QLatin1Char(kChars[QRandomGenerator::global()->bounded(62)]);
+    return part;
+}
+
+bool Exists(const QString& path) {
+    struct stat st {};
+    return ::lstat(Encode(path).constData(), &st) == 0 || errno != ENOENT;
+}
+
+// Flushes a file or folder to the disk; false with errno set when that fails.
+bool Sync(const QString& path, int flags) {
+    const int fd = ::open(Encode(path).constData(), flags | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return synced;
+}
+
+} // namespace
+
+SafeWrite::SafeWrite(QString target) : m_Target(std::move(target)) {
+    m_Final = FollowLinks(m_Target);
+    const qsizetype slash = m_Final.lastIndexOf(u'/');
+    const QString folder = m_Final.left(slash + 1);
+    QString stem = m_Final.mid(slash + 1);
+    while (Encode(stem).size() > kMaxStemBytes)
+        stem.chop(1);
+    // The random part makes a clash unlikely; the create refuses an existing name anyway.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_TempPath = folder + u'.' + stem + u'.' + RandomPart() + kSuffix;
+        if (!Exists(m_TempPath))
+            break;
+    }
+}
+
+SafeWrite::~SafeWrite() {
+    if (!m_Committed)
+        ::unlink(Encode(m_TempPath).constData());
+}
+
+bool SafeWrite::TargetFree(bool replace) const {
+    m_Error = 0;
+    // Without replacing, the name itself must be free, as for a create that fails on an
+    // existing name: a link there, even one leading nowhere, takes it.
+    const QByteArray name = Encode(replace ? m_Final : m_Target);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return true; // whether the folder takes a new file, the create will tell
+        m_Error = errno;
+        return false;
+    }
+    if (!replace) {
+        m_Error = EEXIST;
+        return false;
+    }
+    // What opening it for writing in place would have met: a folder, a file we may not
+    // write, something that is not a file, or the lock of a reader or writer of it.
+    const int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        m_Error = errno;
+        return false;
+    }
+    bool free = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!free) {
+        m_Error = EINVAL;
+    } else {
+        int r;
+        do {
+            r = ::flock(fd, LOCK_EX | LOCK_NB);
+        } while (r != 0 && errno == EINTR);
+        // Only a lock held elsewhere means "in use"; a file system without locks does not.
+        if (r != 0 && errno == EWOULDBLOCK) {
+            m_Error = EWOULDBLOCK;
+            free = false;
+        }
+    }
+    ::close(fd);
+    return free;
+}
+
+bool SafeWrite::Commit(bool replace) {
+    m_Error = 0;
+    const QByteArray temp = Encode(m_TempPath);
+    const QByteArray name = Encode(m_Final);
+    auto fail = [&] {
+        m_Error = errno;
+        ::unlink(temp.constData());
+        return false;
+    };
+    {
+        const int fd = ::open(temp.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return fail();
+        struct stat old {};
+        if (replace && ::stat(name.constData(), &old) == 0 && S_ISREG(old.st_mode))
+            (void)::fchmod(fd, old.st_mode & 07777); // a mode we may not set leaves ours
+        const bool synced = ::fsync(fd) == 0;
+        const int error = errno;
+        ::close(fd);
+        if (!synced) {
+            errno = error;
+            return fail();
+        }
+    }
+    if (replace) {
+        if (::rename(temp.constData(), name.constData()) != 0)
+            return fail();
+    } else if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, name.constData(),
+                           RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS)
+            return fail();
+        // A file system without the flag: a hard link never replaces either.
+        if (::link(temp.constData(), name.constData()) != 0)
+            return fail();
+        ::unlink(temp.constData());
+    }
+    m_Committed = true;
+    // The name is given and the file complete; a folder that cannot be flushed (some file
+    // systems refuse) leaves only the name's durability to the system, so it is not a failure.
+    const qsizetype slash = m_Final.lastIndexOf(u'/');
+    (void)Sync(slash < 0 ? QStringLiteral(".") : m_Final.left(slash + 1), O_RDONLY | O_DIRECTORY);
+    return true;
+}
+
+bool IsTemporaryName(const QString& name) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\..+\\.[A-Za-z0-9]{6}\\.metronel-part$"),
+        QRegularExpression::DotMatchesEverythingOption);
+    return pattern.match(name).hasMatch();
+}
+
+void RemoveStaleTemporaries(const QString& folder) {
+    const QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QStringList names =
+        dir.entryList({QStringLiteral(".*") + kSuffix}, QDir::Files | QDir::Hidden | QDir::System);
+    const std::time_t now = std::time(nullptr);
+    for (const QString& name : names) {
+        if (!IsTemporaryName(name))
+            continue;
+        const QByteArray path = Encode(dir.filePath(name));
+        struct stat st {};
+        if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+            now - st.st_mtime > kStaleSeconds)
+            ::unlink(path.constData());
+    }
+}
+
+} // namespace metronel

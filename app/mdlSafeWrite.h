@@ -1,0 +1,63 @@
+#pragma once
+
+// Writing a file so that nothing is lost: the new file is made under a hidden temporary name
+// beside its target and takes the target's name only once it is complete and on the disk.
+//
+//   SafeWrite out(chosenName);
+//   if (!out.TargetFree(true)) ...                        // in use: refuse before writing
+//   auto writer = msl.CreateMediaFile(encode(out.TempPath()), "RIFF", "WAVE");
+//   ... fill it, writer->Finish(), writer.reset() ...
+//   if (!out.Commit()) ...                                 // the old file is as it was
+//
+// Leftovers of a run that was killed keep their hidden name until RemoveStaleTemporaries.
+
+#include <QString>
+
+namespace metronel {
+
+// A new file written under a hidden temporary name in its target's folder, given the target's
+// name only when complete, so that an existing file of that name is never lost.
+class SafeWrite {
+public:
+    // Picks a temporary name beside target (beside the file a symbolic link leads to) that
+    // does not exist yet. Creates nothing.
+    explicit SafeWrite(QString target);
+    // Removes the temporary unless committed.
+    ~SafeWrite();
+    SafeWrite(const SafeWrite&) = delete;
+    SafeWrite& operator=(const SafeWrite&) = delete;
+
+    // Returns the name to create the new file under (through Chunkwell), without replacing.
+    const QString& TempPath() const { return m_TempPath; }
+    // Returns the name the file gets at Commit, as it was given.
+    const QString& Target() const { return m_Target; }
+
+    // Tells whether the target could be created in place: absent, or (with replace) a
+    // regular file this process may write that no reader or writer holds locked. Sets Error.
+    [[nodiscard]] bool TargetFree(bool replace) const;
+
+    // Flushes the finished temporary to the disk and gives it the target's name (replacing or
+    // not); false, with the temporary removed and any old target untouched, on failure. A
+    // replaced file's permission bits pass to the new one. The writers must be released.
+    [[nodiscard]] bool Commit(bool replace = true);
+
+    // Returns the system's error number of the last failure, 0 if none (EEXIST: the target
+    // was there and was not to be replaced).
+    int Error() const { return m_Error; }
+
+private:
+    QString m_Target;
+    QString m_Final; // the target, symbolic links followed
+    QString m_TempPath;
+    bool m_Committed = false;
+    mutable int m_Error = 0;
+};
+
+// Tells whether name (without folder) is one this program gives its temporaries.
+bool IsTemporaryName(const QString& name);
+
+// Removes leftover temporaries of this program older than a day from folder: a younger one
+// may belong to a run still writing.
+void RemoveStaleTemporaries(const QString& folder);
+
+} // namespace metronel
