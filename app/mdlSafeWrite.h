@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Writing a file so that nothing is lost: the new file is made under a hidden temporary name

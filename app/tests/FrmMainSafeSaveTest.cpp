@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Save As and Split As on hostile files and failing disks: what is on disk afterwards, and
 // what the window told. Memory is measured as the peak resident size after a reset.
 #include "FrmMain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mdlSafeWrite.h"
 #include "WaveFiles.h"
 
