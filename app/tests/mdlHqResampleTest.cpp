@@ -1,0 +1,203 @@
+// Sample formats, their coding, and band-limited loop resampling measured by its spectrum.
+#include "mdlHqResample.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace metronel {
+namespace {
+
+using Kind = SampleFormat::Kind;
+
+std::vector<std::byte> Bytes(std::initializer_list<int> values) {
+    std::vector<std::byte> out;
+    for (int v : values)
+        out.push_back(static_cast<std::byte>(v));
+    return out;
+}
+
+// A "fmt " record: the 16 common bytes, and for the extensible form its 24 more.
+std::vector<std::byte> Fmt(int tag, int channels, int blockAlign, int bits, int validBits = 0,
+                           int subTag = 1, int guidByte = 0x71) {
+    std::vector<std::byte> v;
+    auto put = [&v](std::uint32_t x, int n) {
+        for (int i = 0; i < n; ++i)
+            v.push_back(static_cast<std::byte>(x >> (8 * i)));
+    };
+    put(static_cast<std::uint32_t>(tag), 2);
+    put(static_cast<std::uint32_t>(channels), 2);
+    put(44100, 4);
+    put(44100u * static_cast<std::uint32_t>(blockAlign), 4);
+    put(static_cast<std::uint32_t>(blockAlign), 2);
+    put(static_cast<std::uint32_t>(bits), 2);
+    if (tag == 0xFFFE) {
+        put(22, 2);
+        put(static_cast<std::uint32_t>(validBits), 2);
+        put(0, 4);
+        put(static_cast<std::uint32_t>(subTag), 4);
+        for (int b : {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, guidByte})
+            v.push_back(static_cast<std::byte>(b));
+    }
+    return v;
+}
+
+TEST(mdlHqResample, FormatFromFmtRecord) {
+    const std::optional<SampleFormat> refused;
+    struct Row {
+        const char* name;
+        std::vector<std::byte> fmt;
+        std::optional<SampleFormat> expected;
+    } rows[] = {
+        {"pcm 8", Fmt(1, 1, 1, 8), SampleFormat{Kind::Pcm, 8, 1, 1}},
+        {"pcm 16 stereo", Fmt(1, 2, 4, 16), SampleFormat{Kind::Pcm, 16, 2, 4}},
+        {"pcm 24, 6 channels", Fmt(1, 6, 18, 24), SampleFormat{Kind::Pcm, 24, 6, 18}},
+        {"pcm 20 in 3 bytes", Fmt(1, 1, 3, 20), SampleFormat{Kind::Pcm, 20, 1, 3}},
+        {"float 32", Fmt(3, 2, 8, 32), SampleFormat{Kind::Float, 32, 2, 8}},
+        {"float 64", Fmt(3, 1, 8, 64), SampleFormat{Kind::Float, 64, 1, 8}},
+        {"ext pcm 24 in 32", Fmt(0xFFFE, 2, 8, 32, 24), SampleFormat{Kind::Pcm, 24, 2, 8}},
+        {"ext pcm valid 0", Fmt(0xFFFE, 2, 4, 16, 0), SampleFormat{Kind::Pcm, 16, 2, 4}},
+        {"ext float", Fmt(0xFFFE, 8, 32, 32, 32, 3), SampleFormat{Kind::Float, 32, 8, 32}},
+        {"short", Bytes({1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0}), refused},
+        {"adpcm", Fmt(2, 2, 2048, 4), refused},
+        {"mp3", Fmt(0x55, 2, 1, 0), refused},
+        {"ext adpcm", Fmt(0xFFFE, 2, 4, 16, 16, 2), refused},
+        {"ext foreign guid", Fmt(0xFFFE, 2, 4, 16, 16, 1, 0x72), refused},
+        {"ext short",
+         [] {
+             auto f = Fmt(0xFFFE, 2, 4, 16, 16);
+             f.resize(39);
+             return f;
+         }(),
+         refused},
+        {"ext valid over container", Fmt(0xFFFE, 2, 4, 16, 24), refused},
+        {"pcm 24 in 4 bytes, plain tag", Fmt(1, 1, 4, 24), refused},
+        {"block align not frames", Fmt(1, 2, 3, 16), refused},
+        {"no channels", Fmt(1, 0, 0, 16), refused},
+        {"pcm 40", Fmt(1, 1, 5, 40), refused},
+        {"float 24", Fmt(3, 1, 3, 24), refused},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(SampleFormatFromFmt(row.fmt), row.expected) << row.name;
+}
+
+// Decoding gives full scale as [-1, 1); encoding the decoded samples gives the same bytes.
+TEST(mdlHqResample, DecodeAndEncodeBack) {
+    constexpr double kMax16 = 32767.0 / 32768.0;
+    const float kThird = 1.0f / 3;
+    auto floatBytes = [](std::initializer_list<float> values) {
+        std::vector<std::byte> v;
+        for (float x : values) {
+            const auto u = std::bit_cast<std::uint32_t>(x);
+            for (int i = 0; i < 4; ++i)
+                v.push_back(static_cast<std::byte>(u >> (8 * i)));
+        }
+        return v;
+    };
+    auto doubleBytes = [](std::initializer_list<double> values) {
+        std::vector<std::byte> v;
+        for (double x : values) {
+            const auto u = std::bit_cast<std::uint64_t>(x);
+            for (int i = 0; i < 8; ++i)
+                v.push_back(static_cast<std::byte>(u >> (8 * i)));
+        }
+        return v;
+    };
+    struct Row {
+        const char* name;
+        SampleFormat format;
+        std::vector<std::byte> bytes;
+        std::vector<double> samples;
+    } rows[] = {
+        {"pcm 8",
+         {Kind::Pcm, 8, 2, 2},
+         Bytes({0x00, 0xFF, 0x80, 0x7F}),
+         {-1.0, 127.0 / 128, 0.0, -1.0 / 128}},
+        {"pcm 16",
+         {Kind::Pcm, 16, 2, 4},
+         Bytes({0x00, 0x80, 0xFF, 0x7F, 0xFF, 0xFF, 0x34, 0x12}),
+         {-1.0, kMax16, -1.0 / 32768, 0x1234 / 32768.0}},
+        {"pcm 24",
+         {Kind::Pcm, 24, 1, 3},
+         Bytes({0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F, 1, 0, 0}),
+         {-1.0, 8388607.0 / 8388608, 1.0 / 8388608}},
+        {"pcm 32",
+         {Kind::Pcm, 32, 1, 4},
+         Bytes({0, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 0x7F}),
+         {-1.0, 2147483647.0 / 2147483648.0}},
+        {"pcm 24 in 32",
+         {Kind::Pcm, 24, 1, 4},
+         Bytes({0, 0, 0, 0x80, 0, 0xFF, 0xFF, 0x7F}),
+         {-1.0, 8388607.0 / 8388608}},
+        {"pcm 12 in 16",
+         {Kind::Pcm, 12, 1, 2},
+         Bytes({0x10, 0x00, 0xF0, 0x7F}),
+         {1.0 / 2048, 2047.0 / 2048}},
+        {"float 32",
+         {Kind::Float, 32, 1, 4},
+         floatBytes({-1.0f, 2.5f, kThird}),
+         {-1.0, 2.5, static_cast<double>(kThird)}},
+        {"float 64", {Kind::Float, 64, 2, 16}, doubleBytes({-0.75, 1.0 / 3}), {-0.75, 1.0 / 3}},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(DecodeSamples(row.bytes, row.format), row.samples) << row.name;
+        EXPECT_EQ(EncodeSamples(row.samples, row.format), row.bytes) << row.name;
+        // An incomplete trailing frame is left out both ways.
+        auto longer = row.bytes;
+        longer.push_back(std::byte{1});
+        EXPECT_EQ(DecodeSamples(longer, row.format), row.samples) << row.name;
+        auto more = row.samples;
+        if (row.format.channels > 1) {
+            more.push_back(0.25);
+            EXPECT_EQ(EncodeSamples(more, row.format), row.bytes) << row.name;
+        }
+    }
+}
+
+// Encoding rounds to the nearest step (halves to even) and clips; floats keep their headroom.
+TEST(mdlHqResample, EncodeRoundsAndClips) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double lsb = 1.0 / 32768;
+    const auto maxFloat = std::bit_cast<std::uint32_t>(FLT_MAX);
+    struct Row {
+        const char* name;
+        SampleFormat format;
+        std::vector<double> samples;
+        std::vector<std::byte> bytes;
+    } rows[] = {
+        {"pcm 16",
+         {Kind::Pcm, 16, 1, 2},
+         {1.0, -1.5, 0.5 * lsb, 1.5 * lsb, 0.49 * lsb, nan},
+         Bytes({0xFF, 0x7F, 0x00, 0x80, 0, 0, 2, 0, 0, 0, 0, 0})},
+        {"pcm 8",
+         {Kind::Pcm, 8, 1, 1},
+         {1.0, -2.0, nan, -0.6 / 128},
+         Bytes({0xFF, 0x00, 0x80, 0x7F})},
+        {"pcm 24 in 32",
+         {Kind::Pcm, 24, 1, 4},
+         {1.0 / 8388608, 0.4 / 8388608, inf},
+         Bytes({0, 1, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0x7F})},
+        {"float 32",
+         {Kind::Float, 32, 1, 4},
+         {2.0, nan, -inf},
+         Bytes({0, 0, 0, 0x40, 0, 0, 0, 0, int(maxFloat & 0xFF), int(maxFloat >> 8 & 0xFF),
+                int(maxFloat >> 16 & 0xFF), int(maxFloat >> 24 | 0x80)})},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(EncodeSamples(row.samples, row.format), row.bytes) << row.name;
+
+    const SampleFormat bad{Kind::Pcm, 17, 1, 2};
+    EXPECT_THROW(EncodeSamples(std::vector<double>{0.0}, bad), std::invalid_argument);
+    EXPECT_THROW(DecodeSamples(Bytes({0, 0}), bad), std::invalid_argument);
+}
+
+} // namespace
+} // namespace metronel
