@@ -6,16 +6,14 @@
 #include "cliMetadata.h"
 #include "mdlHqResample.h"
 #include "mdlMain.h"
+#include "mdlSafeWrite.h"
 #include "mdlWaveOut.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
-#include <cstdio>
+#include <algorithm>
 #include <set>
 
 namespace metronel::cli {
@@ -106,8 +104,14 @@ std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames,
         const auto dataSize = static_cast<std::int32_t>(data.size());
         if (IsOwnLength(dataSize, format, frames))
             return data;
-        const SoundBuffer picked = PickFrames(data, dataSize, format, frames);
-        return {picked.data(), picked.data() + picked.size()};
+        // PickFrames' own rounding and silence, picked straight into the record's buffer:
+        // for a batch of small loops, a mapping per file costs more than the picking.
+        const std::int32_t sourceFrames =
+            RoundToInt32(static_cast<double>(dataSize) / static_cast<double>(format.BlockAlign));
+        std::vector<std::byte> picked(static_cast<std::size_t>(frames) *
+                                      static_cast<std::size_t>(format.BlockAlign));
+        ResampleFrames(picked, data, sourceFrames, format.BlockAlign, frames, SilenceByte(format));
+        return picked;
     }
     const SampleFormat format = *SampleFormatFromFmt(wave.Fmt());
     if (frames == wave.Frames() && data.size() % static_cast<std::size_t>(format.blockAlign) == 0)
@@ -153,6 +157,8 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
                                          " frames, " + Number(plan->bpm) + " bpm)"};
                          }});
     }
+    // Leftovers of an earlier run that was killed; recent ones may be another run's.
+    RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
     return RunBatch(items, options.jobs, "written");
 }
 
@@ -240,6 +246,7 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                              std::to_string(perPart) + " frames (" + Number(plan->bpm) + " bpm)"};
              }});
     }
+    RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
     return RunBatch(items, options.jobs, "split");
 }
 

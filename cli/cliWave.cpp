@@ -159,6 +159,9 @@ std::string ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, Wa
     }
     if (wave.BlockAlign() < 1 || wave.Rate() < 1 || wave.Channels() < 1)
         return "the \"fmt \" record is corrupt";
+    // Frame picking counts a frame's bytes in 16 signed bits.
+    if (wave.BlockAlign() > INT16_MAX)
+        return "frames of more than 32767 bytes are not supported";
     return {};
 }
 
