@@ -6,6 +6,7 @@
 #include "mdlMain.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -91,6 +92,10 @@ QJsonObject Describe(chunkwell::MediaSystemLicence& msl, const QString& path, fl
         auto reader = msl.OpenMediaFile(QFile::encodeName(path).toStdString());
         if (!reader) {
             file.insert("error", QString::fromStdString(msl.DisplayError()));
+            return file;
+        }
+        if (QFileInfo(path).size() < 12) {
+            file.insert("error", QStringLiteral("too short for a RIFF file"));
             return file;
         }
         file.insert("container", QString::fromStdString(FourCCText(reader->ChunkID())));
