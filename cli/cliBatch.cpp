@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <mutex>
@@ -71,6 +72,35 @@ private:
     bool m_Terminal = false;
 };
 
+// Lets work start only while what is running and it fit in the limit.
+class MemoryBudget {
+public:
+    MemoryBudget() {
+        const long pages = ::sysconf(_SC_PHYS_PAGES);
+        const long pageSize = ::sysconf(_SC_PAGESIZE);
+        if (pages > 0 && pageSize > 0)
+            m_Limit = std::int64_t{pages} * pageSize / 4;
+    }
+    void Acquire(std::int64_t bytes) {
+        std::unique_lock lock(m_Mutex);
+        m_Changed.wait(lock, [&] { return m_InUse == 0 || m_InUse + bytes <= m_Limit; });
+        m_InUse += bytes;
+    }
+    void Release(std::int64_t bytes) {
+        {
+            std::lock_guard lock(m_Mutex);
+            m_InUse -= bytes;
+        }
+        m_Changed.notify_all();
+    }
+
+private:
+    std::mutex m_Mutex;
+    std::condition_variable m_Changed;
+    std::int64_t m_InUse = 0;
+    std::int64_t m_Limit = std::int64_t{1} << 30;
+};
+
 } // namespace
 
 void PrintError(const std::string& text) {
@@ -81,9 +111,11 @@ void PrintError(const std::string& text) {
 int RunBatch(const std::vector<BatchItem>& items, int jobs, const char* verb) {
     Report report(items.size(), verb);
     std::atomic<std::size_t> next{0};
+    MemoryBudget budget;
     auto worker = [&] {
         chunkwell::MediaSystemLicence msl; // this thread's own
         for (std::size_t i = next++; i < items.size(); i = next++) {
+            budget.Acquire(items[i].memory);
             FileOutcome outcome;
             try {
                 outcome = items[i].work(msl);
@@ -92,10 +124,12 @@ int RunBatch(const std::vector<BatchItem>& items, int jobs, const char* verb) {
             } catch (const std::exception& error) {
                 outcome.error = error.what();
             }
+            budget.Release(items[i].memory);
             report.Finished(items[i].input, outcome);
         }
     };
-    unsigned threads = jobs > 0 ? static_cast<unsigned>(jobs) : std::thread::hardware_concurrency();
+    unsigned threads = jobs > 0 ? static_cast<unsigned>(jobs)
+                                : 4 * std::max(std::thread::hardware_concurrency(), 1u);
     threads = std::clamp<unsigned>(threads, 1,
                                    static_cast<unsigned>(std::max<std::size_t>(items.size(), 1)));
     std::vector<std::thread> pool;

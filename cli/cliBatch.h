@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,10 +25,13 @@ struct FileOutcome {
 struct BatchItem {
     QString input;
     std::function<FileOutcome(chunkwell::MediaSystemLicence&)> work;
+    std::int64_t memory = 0; // about what the work holds at its peak, in bytes
 };
 
-// Runs the items on jobs threads (0: one per core) and prints the outcome of each and the
-// summary. Returns 0 when every item succeeded, 1 otherwise.
+// Runs the items on jobs threads (0: four per core, since each output waits for the disk
+// before it takes its name) and prints the outcome of each and the summary. Items run
+// together only while their memory fits in a quarter of the machine's; one runs alone
+// whatever it needs. Returns 0 when every item succeeded, 1 otherwise.
 int RunBatch(const std::vector<BatchItem>& items, int jobs, const char* verb);
 
 // Prints "metronel-cli: " + text to the error stream.

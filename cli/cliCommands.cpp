@@ -33,6 +33,12 @@ bool IsFolderOut(const QStringList& files, const QString& out) {
     return files.size() > 1 || QFileInfo(out).isDir() || out.endsWith(u'/');
 }
 
+// About the most one file's work holds: its records and the new sound, and for hq the
+// samples as doubles before and after (up to eight times a 8-bit sample each).
+std::int64_t Memory(const QString& file, Resampler resampler) {
+    return QFileInfo(file).size() * (resampler == Resampler::Hq ? 20 : 3);
+}
+
 } // namespace
 
 std::optional<TempoPlan> PlanTempo(const WaveFile& wave, const TempoOptions& options,
@@ -132,7 +138,8 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
     for (const QString& file : files) {
         const QString output = folder ? QDir(out).filePath(QFileInfo(file).fileName()) : out;
         const bool duplicate = !outputs.insert(QFileInfo(output).absoluteFilePath()).second;
-        items.push_back({file, [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
+        items.push_back({file,
+                         [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
                              if (duplicate)
                                  return {"another input is written to " + Utf8(output), {}};
                              WaveFile wave;
@@ -155,7 +162,8 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
                              return {{},
                                      "wrote " + Utf8(output) + " (" + std::to_string(plan->frames) +
                                          " frames, " + Number(plan->bpm) + " bpm)"};
-                         }});
+                         },
+                         Memory(file, options.resampler)});
     }
     // Leftovers of an earlier run that was killed; recent ones may be another run's.
     RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
@@ -183,7 +191,8 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
             baseName = QDir(out).filePath(name);
         }
         items.push_back(
-            {file, [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
+            {file,
+             [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
                  WaveFile wave;
                  if (std::string error = ReadWave(msl, file, wave); !error.empty())
                      return {error, {}};
@@ -244,7 +253,8 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                  return {{},
                          "wrote " + std::to_string(parts) + " pieces of " +
                              std::to_string(perPart) + " frames (" + Number(plan->bpm) + " bpm)"};
-             }});
+             },
+             Memory(file, options.resampler)});
     }
     RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
     return RunBatch(items, options.jobs, "split");

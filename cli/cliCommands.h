@@ -39,7 +39,7 @@ struct TempoOptions {
     Resampler resampler = Resampler::Pick;
     bool stripMetadata = false;
     bool force = false;
-    int jobs = 0; // 0: one per core
+    int jobs = 0; // 0: four per core
 };
 
 // The bars and beats a sound holds and the frame count it is brought to.

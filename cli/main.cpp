@@ -82,7 +82,7 @@ void AddTempoOptions(CLI::App& command, TempoOptions& options, TargetArgs& targe
         ->check(CLI::IsMember({"pick", "hq"}));
     command.add_flag("--strip-metadata", options.stripMetadata, "write \"fmt \" and \"data\" only");
     command.add_flag("-f,--force", options.force, "replace existing outputs");
-    command.add_option("-j,--jobs", options.jobs, "files at a time (default: one per core)")
+    command.add_option("-j,--jobs", options.jobs, "files at a time (default: four per core)")
         ->check(CLI::NonNegativeNumber);
 }
 
