@@ -14,6 +14,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 
 namespace metronel::cli {
@@ -218,10 +219,15 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                                          QStringLiteral("%1").arg(k, digits, 10, QChar(u'0')) +
                                          QStringLiteral("].wav")
                                    : SplitPieceName(baseName, k));
-                 if (!options.force)
-                     for (const QString& name : names)
-                         if (QFileInfo::exists(name))
-                             return {Utf8(name) + ": exists (use --force to replace it)", {}};
+                 // Every piece is written under its temporary name first and named only
+                 // when all are complete: a file half split leaves no piece, and replaces
+                 // nothing.
+                 std::vector<std::unique_ptr<SafeWrite>> safes;
+                 for (const QString& name : names) {
+                     safes.push_back(std::make_unique<SafeWrite>(name));
+                     if (!safes.back()->TargetFree(options.force))
+                         return {Utf8(name) + ": " + SafeWriteError(*safes.back()), {}};
+                 }
                  std::int32_t remaining = total;
                  std::size_t position = 0;
                  for (int k = 1; k <= parts; ++k) {
@@ -240,16 +246,20 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                                         plan->bpm,
                                         double{plan->bars} * plan->beats * count /
                                             std::max<std::int32_t>(total, 1));
-                     if (error = WriteWave(msl, names[k - 1], piece, options.force);
-                         !error.empty()) {
-                         // A file half split is no file: its pieces go too.
-                         for (int written = 1; written < k; ++written)
-                             QFile::remove(names[written - 1]);
+                     if (error = WriteWaveTemporary(msl, *safes[k - 1], piece); !error.empty())
                          return {Utf8(names[k - 1]) + ": " + error, {}};
-                     }
                      position += bytes;
                      remaining -= count;
                  }
+                 for (int k = 1; k <= parts; ++k)
+                     if (!safes[k - 1]->Commit(options.force)) {
+                         // Only a name taken since the check, or a failing disk. Without
+                         // --force the pieces already named were new, and go; with it they
+                         // replaced older ones and are kept.
+                         for (int named = 1; named < k && !options.force; ++named)
+                             QFile::remove(names[named - 1]);
+                         return {Utf8(names[k - 1]) + ": " + SafeWriteError(*safes[k - 1]), {}};
+                     }
                  return {{},
                          "wrote " + std::to_string(parts) + " pieces of " +
                              std::to_string(perPart) + " frames (" + Number(plan->bpm) + " bpm)"};

@@ -2,7 +2,6 @@
 #include "cliWave.h"
 
 #include "mdlHqResample.h"
-#include "mdlSafeWrite.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -165,40 +164,44 @@ std::string ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, Wa
     return {};
 }
 
+std::string SafeWriteError(const SafeWrite& safe) {
+    return safe.Error() == EEXIST
+               ? "exists (use --force to replace it)"
+               : std::string("cannot be written: ") + std::strerror(safe.Error());
+}
+
+std::string WriteWaveTemporary(chunkwell::MediaSystemLicence& msl, SafeWrite& safe,
+                               const WaveFile& wave) {
+    auto writer = msl.CreateMediaFile(QFile::encodeName(safe.TempPath()).toStdString(), "RIFF",
+                                      "WAVE", false);
+    if (!writer)
+        return msl.DisplayError();
+    try {
+        for (const WaveRecord& record : wave.records) {
+            if (record.bytes.size() > static_cast<std::size_t>(INT32_MAX))
+                throw chunkwell::OverflowError("a record leaves 32 bits");
+            const auto size = static_cast<std::int32_t>(record.bytes.size());
+            if (!writer->CreateChild(record.id, size) ||
+                (size > 0 && !writer->WriteRecord(record.bytes)))
+                return chunkwell::ErrorText(chunkwell::mfec_WriteToDataFailed);
+        }
+    } catch (const chunkwell::MediaError& error) {
+        return std::string("cannot write: ") + error.what();
+    }
+    if (!writer->Finish())
+        return chunkwell::ErrorText(chunkwell::mfec_WriteToDataFailed);
+    return {};
+}
+
 std::string WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path, const WaveFile& wave,
                       bool replace) {
     SafeWrite safe(path);
     if (!safe.TargetFree(replace))
-        return safe.Error() == EEXIST
-                   ? "exists (use --force to replace it)"
-                   : std::string("cannot be written: ") + std::strerror(safe.Error());
-    {
-        auto writer = msl.CreateMediaFile(QFile::encodeName(safe.TempPath()).toStdString(), "RIFF",
-                                          "WAVE", false);
-        if (!writer)
-            return msl.DisplayError();
-        bool written = true;
-        try {
-            for (const WaveRecord& record : wave.records) {
-                if (record.bytes.size() > static_cast<std::size_t>(INT32_MAX))
-                    throw chunkwell::OverflowError("a record leaves 32 bits");
-                const auto size = static_cast<std::int32_t>(record.bytes.size());
-                if (!writer->CreateChild(record.id, size) ||
-                    (size > 0 && !writer->WriteRecord(record.bytes))) {
-                    written = false;
-                    break;
-                }
-            }
-        } catch (const chunkwell::MediaError& error) {
-            return std::string("cannot write: ") + error.what();
-        }
-        if (!written || !writer->Finish())
-            return chunkwell::ErrorText(chunkwell::mfec_WriteToDataFailed);
-    }
+        return SafeWriteError(safe);
+    if (std::string error = WriteWaveTemporary(msl, safe, wave); !error.empty())
+        return error;
     if (!safe.Commit(replace))
-        return safe.Error() == EEXIST
-                   ? "exists (use --force to replace it)"
-                   : std::string("cannot be put in place: ") + std::strerror(safe.Error());
+        return SafeWriteError(safe);
     return {};
 }
 

@@ -9,6 +9,8 @@
 //   wave.Data() = newFrames;                       // then adjust the metadata
 //   std::string error = WriteWave(msl, "out.wav", wave, false);
 
+#include "mdlSafeWrite.h"
+
 #include <chunkwell/MediaSystemLicence.h>
 
 #include <QString>
@@ -63,6 +65,15 @@ std::string FormatTagName(std::uint16_t tag);
 // file, RF64, a format that is not PCM or float (named), no "fmt " or "data", a record
 // that cannot be read.
 std::string ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave);
+
+// Writes wave as "RIFF"/"WAVE" holding its records in order under safe's temporary name,
+// finished; Commit gives it its name. Returns an empty text on success, or a one-line
+// reason.
+std::string WriteWaveTemporary(chunkwell::MediaSystemLicence& msl, SafeWrite& safe,
+                               const WaveFile& wave);
+
+// Returns the reason a SafeWrite failed, from its error number.
+std::string SafeWriteError(const SafeWrite& safe);
 
 // Writes wave to path as "RIFF"/"WAVE" holding its records in order, under a temporary
 // name in the same folder that becomes path only once the file is complete; an existing

@@ -150,6 +150,16 @@ TEST(CliSplit, PiecesAreSplitAsPieces) {
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(Read(dir.filePath("sub/drum[01].wav")).Frames(), 10);
     EXPECT_EQ(Read(dir.filePath("sub/drum[02].wav")).Frames(), 10);
+
+    // One piece's name taken: nothing of the split is written, nothing replaced.
+    const QByteArray taken = ReadFile(dir.filePath("sub/drum[02].wav"));
+    QFile::remove(dir.filePath("sub/drum[01].wav"));
+    run = Cli(
+        {"split", in, "--parts", "2", "--digits", "2", "--bpm", "90", "-o", dir.filePath("sub/")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("sub/drum[01].wav")));
+    EXPECT_EQ(ReadFile(dir.filePath("sub/drum[02].wav")), taken);
+    EXPECT_EQ(QDir(dir.filePath("sub")).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 bool Have(const char* tool) {
