@@ -323,7 +323,12 @@ bool FrmMain::OpenFile(const QString& FileName) {
     SkipOnError([&] { m_Reader->MoveFirst(); });
     while (!m_Reader->EOF_()) {
         std::int32_t id = 0;
-        SkipOnError([&] { id = m_Reader->RecordInfo().RecordID; });
+        const bool known = SkipOnError([&] { id = m_Reader->RecordInfo().RecordID; });
+        // No wave file holds an all-zero identifier before its sound: what lies here is a
+        // run of zero bytes, each 8 of them an empty record, which would take minutes and
+        // gigabytes to walk. The file is refused as one without sound.
+        if (known && id == 0)
+            break;
         if (id == fmtID) {
             // Only the first 16 bytes are the record's fields; a shorter record leaves
             // the rest zero.

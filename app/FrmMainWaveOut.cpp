@@ -97,20 +97,15 @@ void FrmMain::MnuSaveAs_Click() {
     }
     if (chosen) {
         desktop().SetMousePointer(*this, MousePointer::Hourglass);
-        // Each step that fails is skipped; a sound not read whole is refused by SaveWaveAs.
-        SoundBuffer source;
-        SkipOnError([&] {
-            if (m_Reader)
-                ReadSound(*m_Reader, m_DataInfo.RecordSize, source);
-        });
+        // Each step that fails is skipped; a sound the file does not hold whole is refused.
         std::int32_t n = 0;
         SkipOnError([&] { n = ToInt32(Txt[FieldSamples]->text()); });
-        WaveOutResult result = WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
+        WaveOutResult result = WaveOutFailure(chunkwell::mfec_ReadDataFailed);
         const bool ran = SkipOnError([&] {
-            result = SaveWaveAs(msl, cDlg.FileName, m_WaveFormat, source.span(),
-                                m_DataInfo.RecordSize, n);
+            if (m_Reader)
+                result = SaveSoundAs(msl, cDlg.FileName, m_WaveFormat, *m_Reader,
+                                     m_DataInfo.RecordSize, n);
         });
-        source = SoundBuffer();
         if (ran && result.Written())
             SkipOnError([this] { RememberFolder(); });
         else if (ran)
@@ -143,20 +138,31 @@ void FrmMain::MnuSplitAs_Click() {
             throw CalcError("overflow");
         const auto parts = static_cast<std::uint8_t>(value);
 
+        // A sound the file does not hold whole, or memory that cannot be had for it, is
+        // told; nothing is written.
         SoundBuffer source;
-        if (!m_Reader || !ReadSound(*m_Reader, m_DataInfo.RecordSize, source)) {
-            ShowWaveOutError(desktop(), WaveOutFailure(chunkwell::mfec_ReadDataFailed));
-            return;
-        }
+        SoundBuffer picked;
+        std::span<const std::byte> frames;
         // The format as read now: the pieces keep it even if the window changes meanwhile.
         const WAVEFORMATINFO format = m_WaveFormat;
-        const std::int32_t n = ToInt32(Txt[FieldSamples]->text());
-        SoundBuffer picked;
-        std::span<const std::byte> frames = source.span();
-        if (!IsOwnLength(m_DataInfo.RecordSize, format, n)) {
-            picked = PickFrames(source.span(), m_DataInfo.RecordSize, format, n);
-            frames = picked.span();
-            source = SoundBuffer();
+        try {
+            if (!m_Reader || !ReadSound(*m_Reader, m_DataInfo.RecordSize, source)) {
+                ShowWaveOutError(desktop(), WaveOutFailure(chunkwell::mfec_ReadDataFailed));
+                return;
+            }
+            frames = source.span();
+            const std::int32_t n = ToInt32(Txt[FieldSamples]->text());
+            if (!IsOwnLength(m_DataInfo.RecordSize, format, n)) {
+                picked = PickFrames(source.span(), m_DataInfo.RecordSize, format, n);
+                frames = picked.span();
+                source = SoundBuffer();
+            }
+        } catch (const chunkwell::OverflowError&) {
+            ShowWaveOutError(desktop(), WaveOutFailure(chunkwell::mfec_WriteToDataFailed));
+            return;
+        } catch (const std::bad_alloc&) {
+            ShowWaveOutError(desktop(), WaveOutFailure(chunkwell::mfec_WriteToDataFailed));
+            return;
         }
         if (cDlg.FileName.size() < 4)
             throw CalcError("invalid procedure call");

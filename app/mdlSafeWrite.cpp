@@ -92,7 +92,9 @@ SafeWrite::~SafeWrite() {
 
 bool SafeWrite::TargetFree(bool replace) const {
     m_Error = 0;
-    const QByteArray name = Encode(m_Final);
+    // Without replacing, the name itself must be free, as for a create that fails on an
+    // existing name: a link there, even one leading nowhere, takes it.
+    const QByteArray name = Encode(replace ? m_Final : m_Target);
     struct stat st {};
     if (::lstat(name.constData(), &st) != 0) {
         if (errno == ENOENT)

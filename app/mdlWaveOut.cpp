@@ -1,5 +1,6 @@
 #include "mdlWaveOut.h"
 
+#include "mdlSafeWrite.h"
 #include "toolkit/Desktop.h"
 
 #include <QFile>
@@ -11,7 +12,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -353,8 +356,17 @@ SoundBuffer PickFrames(std::span<const std::byte> source, std::int32_t dataSize,
 
 WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code) {
     WaveOutResult result;
-    result.outcome = code == chunkwell::mfec_ReadDataFailed ? WaveOutResult::Outcome::ReadFailed
-                                                            : WaveOutResult::Outcome::WriteFailed;
+    switch (code) {
+    case chunkwell::mfec_ReadDataFailed:
+        result.outcome = WaveOutResult::Outcome::ReadFailed;
+        break;
+    case chunkwell::mfec_CreateFileFailed:
+        result.outcome = WaveOutResult::Outcome::CreateFailed;
+        break;
+    default:
+        result.outcome = WaveOutResult::Outcome::WriteFailed;
+        break;
+    }
     result.errorCode = code;
     result.errorText = chunkwell::ErrorText(code);
     return result;
@@ -363,42 +375,51 @@ WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code) {
 namespace {
 
 // Writes path as "RIFF"/"WAVE" holding "fmt " and a "data" record of dataSize bytes, which
-// fill(writer) writes. A false from fill, or a record that cannot be placed, is a write that
-// failed: the file is removed.
+// fill(writer) writes. The file is made under a temporary name and takes path's name only
+// once complete and on the disk, so an existing file of that name is never lost. A false
+// from fill, a record that cannot be placed, or headers that do not reach the file make a
+// write that failed; fill may instead set readFailed, for a sound it could not read whole.
 template <typename Fill>
 WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
                         const WAVEFORMATINFO& format, std::size_t dataSize, bool overwrite,
                         Fill&& fill) {
+    SafeWrite out(path);
+    // The name is checked as creating it in place would have: a file held open by a reader
+    // or writer, or one that may not be replaced, is refused before anything is written.
+    if (!out.TargetFree(overwrite))
+        return WaveOutFailure(chunkwell::mfec_CreateFileFailed);
+    if (dataSize > static_cast<std::size_t>(INT32_MAX))
+        return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
     WaveOutResult result;
-    const std::string name = QFile::encodeName(path).toStdString();
-    auto writer = msl.CreateMediaFile(name, "RIFF", "WAVE", overwrite);
+    auto writer =
+        msl.CreateMediaFile(QFile::encodeName(out.TempPath()).toStdString(), "RIFF", "WAVE");
     if (!writer) {
         result.outcome = WaveOutResult::Outcome::CreateFailed;
         result.errorCode = msl.Error();
         result.errorText = msl.DisplayError();
-        // A header that could not be written leaves a file of ours behind.
-        if (result.errorCode == chunkwell::mfec_WriteToDataFailed)
-            QFile::remove(path);
-        return result;
+        return result; // a temporary left by a failed header write goes with out
     }
     bool written = false;
+    bool readFailed = false;
     try {
         const auto fmt = format.ToBytes();
-        if (dataSize > static_cast<std::size_t>(INT32_MAX))
-            throw chunkwell::OverflowError("Overflow: the sound leaves 32 bits");
         const auto size = static_cast<std::int32_t>(dataSize);
         written = writer->CreateChild("fmt ", WAVEFORMATINFO::kSize) && writer->WriteRecord(fmt) &&
-                  writer->CreateChild("data", size) && (size == 0 || fill(*writer));
+                  writer->CreateChild("data", size) && (size == 0 || fill(*writer, readFailed)) &&
+                  writer->Finish();
     } catch (const chunkwell::MediaError&) {
         // A record that cannot be placed is a write that failed, not one to skip: skipping
         // would put the sound into the record before it.
         written = false;
     }
-    writer.reset(); // writes the sizes back and closes the file
-    if (!written) {
-        QFile::remove(path);
+    writer.reset(); // closes the file; its headers are written already
+    if (readFailed)
+        return WaveOutFailure(chunkwell::mfec_ReadDataFailed);
+    if (!written)
         return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
-    }
+    if (!out.Commit(overwrite))
+        return WaveOutFailure(out.Error() == EEXIST ? chunkwell::mfec_CreateFileFailed
+                                                    : chunkwell::mfec_WriteToDataFailed);
     return result;
 }
 
@@ -488,8 +509,9 @@ bool WritePickedPieces(chunkwell::MediaFileWriter& writer, PickedSound& sound) {
 WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& path,
                             const WAVEFORMATINFO& format, std::span<const std::byte> data,
                             bool overwrite) {
-    return WriteWave(msl, path, format, data.size(), overwrite,
-                     [&](chunkwell::MediaFileWriter& writer) { return writer.WriteRecord(data); });
+    return WriteWave(
+        msl, path, format, data.size(), overwrite,
+        [&](chunkwell::MediaFileWriter& writer, bool&) { return writer.WriteRecord(data); });
 }
 
 namespace {
@@ -533,9 +555,29 @@ private:
 
 } // namespace
 
+bool SoundIsWhole(chunkwell::MediaFileReader& reader, std::int32_t dataSize) {
+    if (dataSize <= 0)
+        return dataSize == 0;
+    // A read past the end of the file succeeds and delivers nothing, leaving the byte as
+    // it was: of two different marks, one is changed by a byte that is there.
+    try {
+        for (const std::byte mark : {std::byte{0x00}, std::byte{0xFF}}) {
+            std::array<std::byte, 1> last{mark};
+            if (!reader.ReadRecord(last, dataSize - 1, 1))
+                return false;
+            if (last[0] != mark)
+                return true;
+        }
+    } catch (const chunkwell::MediaError&) {
+        // A record ending past what 32-bit offsets reach cannot be read whole either.
+    }
+    return false;
+}
+
 bool ReadSound(chunkwell::MediaFileReader& reader, std::int32_t dataSize, SoundBuffer& source) {
     source = SoundBuffer();
-    if (dataSize < 0)
+    // Checked before the buffer is sized: a short file declaring gigabytes has none of them.
+    if (!SoundIsWhole(reader, dataSize))
         return false;
     SoundBuffer buffer(static_cast<std::size_t>(dataSize));
     {
@@ -543,6 +585,9 @@ bool ReadSound(chunkwell::MediaFileReader& reader, std::int32_t dataSize, SoundB
         if (dataSize > 0 && !reader.ReadRecord(buffer.span()))
             return false;
     }
+    // The file may have been cut short while it was read.
+    if (!SoundIsWhole(reader, dataSize))
+        return false;
     source = std::move(buffer);
     return true;
 }
@@ -556,25 +601,68 @@ WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path
     source = source.first(static_cast<std::size_t>(dataSize));
     if (IsOwnLength(dataSize, format, n))
         return WriteWaveFile(msl, path, format, source, true);
-    // The checks and the rounding of PickFrames; what it could not pick leaves "data" empty.
-    const std::int64_t bytes = std::int64_t{format.BlockAlign} * n;
-    if (n < 1 || format.BlockAlign < 1 || bytes > INT32_MAX)
+    // The checks and the rounding of PickFrames; no frames to pick leaves "data" empty.
+    if (n < 1 || format.BlockAlign < 1)
         return WriteWaveFile(msl, path, format, {}, true);
+    const std::int64_t bytes = std::int64_t{format.BlockAlign} * n;
     PickedSound sound;
     const auto frameSize = static_cast<std::size_t>(format.BlockAlign);
     sound.pieceFrames = static_cast<std::int32_t>(
         std::min(kSavePieceBytes / frameSize, static_cast<std::size_t>(n))); // frames < 32 KiB
-    if (!SkipOnError(
-            [&] { sound.pieces = SoundBuffer(kPieceBuffers * frameSize * sound.pieceFrames); }))
-        return WriteWaveFile(msl, path, format, {}, true);
+    try {
+        sound.pieces = SoundBuffer(kPieceBuffers * frameSize * sound.pieceFrames);
+    } catch (const std::bad_alloc&) {
+        return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
+    }
     sound.source = source;
     sound.sourceFrames =
         RoundToInt32(static_cast<double>(dataSize) / static_cast<double>(format.BlockAlign));
     sound.format = &format;
     sound.n = n;
-    return WriteWave(
-        msl, path, format, static_cast<std::size_t>(bytes), true,
-        [&](chunkwell::MediaFileWriter& writer) { return WritePickedPieces(writer, sound); });
+    // A length past 32 bits is refused by WriteWave before anything is written.
+    return WriteWave(msl, path, format, static_cast<std::size_t>(bytes), true,
+                     [&](chunkwell::MediaFileWriter& writer, bool&) {
+                         return WritePickedPieces(writer, sound);
+                     });
+}
+
+namespace {
+
+// Copies the current record of source (dataSize bytes) into the "data" record last added to
+// writer, in the kernel where it can. Sets readFailed when the file no longer holds them all.
+bool CopySound(chunkwell::MediaFileWriter& writer, chunkwell::MediaFileReader& source,
+               std::int32_t dataSize, bool& readFailed) {
+    const bool copied = writer.WriteRecordFrom(source, 0, 0, dataSize);
+    // The file may have been cut short meanwhile: then it was the reading that failed.
+    readFailed = !SoundIsWhole(source, dataSize);
+    return copied && !readFailed;
+}
+
+} // namespace
+
+WaveOutResult SaveSoundAs(chunkwell::MediaSystemLicence& msl, const QString& path,
+                          const WAVEFORMATINFO& format, chunkwell::MediaFileReader& reader,
+                          std::int32_t dataSize, std::int32_t n) {
+    RemoveStaleTemporaries(GetFolder(path));
+    try {
+        if (!SoundIsWhole(reader, dataSize))
+            return WaveOutFailure(chunkwell::mfec_ReadDataFailed);
+        if (IsOwnLength(dataSize, format, n))
+            return WriteWave(msl, path, format, static_cast<std::size_t>(dataSize), true,
+                             [&](chunkwell::MediaFileWriter& writer, bool& readFailed) {
+                                 return CopySound(writer, reader, dataSize, readFailed);
+                             });
+        if (n < 1 || format.BlockAlign < 1)
+            return WriteWaveFile(msl, path, format, {}, true);
+        if (std::int64_t{format.BlockAlign} * n > INT32_MAX)
+            return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
+        SoundBuffer source;
+        if (!ReadSound(reader, dataSize, source))
+            return WaveOutFailure(chunkwell::mfec_ReadDataFailed);
+        return SaveWaveAs(msl, path, format, source.span(), dataSize, n);
+    } catch (const std::bad_alloc&) {
+        return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
+    }
 }
 
 void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result) {
@@ -605,6 +693,7 @@ int WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& for
     // Rounding up must not count an incomplete frame at the end: it is not there to write.
     totalFrames = std::min<std::int64_t>(totalFrames, frames.size() / blockAlign);
     const std::int32_t framesPerPart = FramesPerPart(totalFrames, parts);
+    RemoveStaleTemporaries(GetFolder(baseName));
 
     // A range of one value shows nothing; with one piece, 0..1 lets the bar fill.
     const int minimum = parts == 1 ? 0 : 1;

@@ -89,10 +89,10 @@ bool IsOwnLength(std::int32_t dataSize, const WAVEFORMATINFO& format, std::int32
 // The outcome of writing one wave file.
 struct WaveOutResult {
     enum class Outcome {
-        Written,      // complete and closed
-        CreateFailed, // the library gave no writer; errorCode and errorText are its own
-        WriteFailed,  // a record could not be written; the incomplete file was removed
-        ReadFailed,   // the open sound could not be read whole; nothing was written
+        Written,      // complete, on the disk and under its name
+        CreateFailed, // the file could not be created (code 2, or the library's own)
+        WriteFailed,  // the file could not be written or finished (code 4); nothing changed
+        ReadFailed,   // the open sound could not be read whole (code 3); nothing was written
     };
     Outcome outcome = Outcome::Written;
     std::int32_t errorCode = 0;
@@ -101,12 +101,20 @@ struct WaveOutResult {
     bool Written() const { return outcome == Outcome::Written; }
 };
 
+// Tells whether the file holds all dataSize bytes of reader's current record (a truncated
+// file, or a size nobody wrote, does not). Two one-byte reads; no buffer.
+bool SoundIsWhole(chunkwell::MediaFileReader& reader, std::int32_t dataSize);
+
 // Reads the whole current record of reader (dataSize bytes) into source. Returns false,
-// leaving source empty, when the record cannot be read; raises std::bad_alloc.
+// leaving source empty, when the file does not hold them all (checked before the buffer is
+// sized, and again after reading) or they cannot be read; raises std::bad_alloc.
 bool ReadSound(chunkwell::MediaFileReader& reader, std::int32_t dataSize, SoundBuffer& source);
 
-// Writes path as "RIFF"/"WAVE" holding "fmt " (the 16-byte format) and "data" (data).
-// A file that cannot be finished is removed, unless it was never created.
+// Writes path as "RIFF"/"WAVE" holding "fmt " (the 16-byte format) and "data" (data). The
+// file is made under a hidden temporary name (SafeWrite) and gets path's name only when
+// complete and on the disk: on any failure the temporary is removed and a file of that
+// name is as it was. A name held open by a reader or writer, or (without overwrite) taken
+// at all, is refused as code 2 before anything is written; data past 32 bits as code 4.
 WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& path,
                             const WAVEFORMATINFO& format, std::span<const std::byte> data,
                             bool overwrite);
@@ -119,10 +127,21 @@ inline constexpr std::size_t kSavePieceBytes = std::size_t{1} << 20;
 // unchanged; when no n frames can be picked (n below 1, too large) "data" is left empty.
 // At a new length the frames are picked and written a piece at a time (kSavePieceBytes),
 // picking on a second thread; the file holds the same bytes as one PickFrames would give.
-// A source holding less than dataSize bytes writes nothing: the outcome is ReadFailed.
+// A source holding less than dataSize bytes writes nothing: the outcome is ReadFailed. A
+// length past 32 bits, or piece buffers that cannot be had, write nothing: WriteFailed.
 WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path,
                          const WAVEFORMATINFO& format, std::span<const std::byte> source,
                          std::int32_t dataSize, std::int32_t n);
+
+// Save As of the open sound: reader stands on its "data" record of dataSize bytes. At its own
+// length the bytes are copied from the file unchanged; at a new length the sound is read
+// and brought to n frames as SaveWaveAs does. A file that does not hold the whole record
+// writes nothing (ReadFailed, code 3) and no buffer is sized beyond what it holds; a length
+// past 32 bits or memory that cannot be had write nothing (WriteFailed, code 4). Removes
+// stale temporaries from path's folder first.
+WaveOutResult SaveSoundAs(chunkwell::MediaSystemLicence& msl, const QString& path,
+                          const WAVEFORMATINFO& format, chunkwell::MediaFileReader& reader,
+                          std::int32_t dataSize, std::int32_t n);
 
 // Returns the outcome of a failure with the library's code and text.
 WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code);
@@ -150,9 +169,10 @@ QString SplitPieceName(const QString& baseName, int k);
 std::int32_t FramesPerPart(std::int32_t totalFrames, std::uint8_t parts);
 
 // Writes frames as parts consecutive pieces of equal length, each a new wave file named by
-// SplitPieceName, never replacing a file. A piece that cannot be created or written ends
-// the split with its box on desktop; complete pieces stay. Returns the number of complete
-// pieces. Raises CalcError for parts 0, before anything is written.
+// SplitPieceName, never replacing a file (each through SafeWrite, as WriteWaveFile). A piece
+// that cannot be created or written ends the split with its box on desktop; complete pieces
+// stay, and no part of the failed one. Removes stale temporaries from the folder first. Returns the
+// number of complete pieces. Raises CalcError for parts 0, before anything is written.
 int WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& formatRecord,
                     std::uint8_t parts, const QString& baseName, chunkwell::MediaSystemLicence& msl,
                     SplitProgress& progress, Desktop& desktop);

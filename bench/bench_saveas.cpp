@@ -1,8 +1,8 @@
 // Save As without the window, for scripts/bench-saveas to time against cp.
 //
 //   bench_saveas make <path> <MiB>        writes a 16-bit stereo 44.1 kHz wave of that size
-//   bench_saveas save <in> <out> <factor> reads <in> and writes it at factor x its length,
-//                                         as Save As does; prints seconds and peak memory
+//   bench_saveas save <in> <out> <factor> writes <in> at factor x its length as Save As does
+//                                         (flushed to the disk); prints seconds and peak memory
 #include "mdlWaveOut.h"
 
 #include <chunkwell/MediaSystemLicence.h>
@@ -70,16 +70,13 @@ int Save(const char* in, const char* out, double factor) {
         std::fprintf(stderr, "%s is not a wave file this can read\n", in);
         return 1;
     }
-    SoundBuffer source;
-    if (!ReadSound(*reader, data.RecordSize, source)) {
-        std::fprintf(stderr, "cannot read the sound of %s\n", in);
-        return 1;
-    }
     const auto read = std::chrono::steady_clock::now();
     const auto n = static_cast<std::int32_t>(
         std::nearbyint(static_cast<double>(data.RecordSize / format.BlockAlign) * factor));
+    // As the window's Save As: the file holds the sound (checked), then a copy at its own
+    // length or the sound read and picked at a new one, flushed and renamed in.
     const WaveOutResult result =
-        SaveWaveAs(msl, QString::fromLocal8Bit(out), format, source.span(), data.RecordSize, n);
+        SaveSoundAs(msl, QString::fromLocal8Bit(out), format, *reader, data.RecordSize, n);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!result.Written()) {
@@ -88,7 +85,7 @@ int Save(const char* in, const char* out, double factor) {
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("frames %d -> %d, %.3f s inside (%.3f s to open and read), peak memory %.1f MiB\n",
+    std::printf("frames %d -> %d, %.3f s inside (%.3f s to open), peak memory %.1f MiB\n",
                 data.RecordSize / format.BlockAlign, n, seconds,
                 std::chrono::duration<double>(read - start).count(),
                 static_cast<double>(usage.ru_maxrss) / 1024.0);

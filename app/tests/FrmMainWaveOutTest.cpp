@@ -284,7 +284,7 @@ TEST_F(FrmMainWaveOutTest, SplitStopsAtAnExistingPieceWithTheLibrarysBox) {
     ExpectSox(Out("drum[1].wav"), 12000);
     EXPECT_EQ(ReadFile(Out("drum[2].wav")), existing);
     ASSERT_EQ(desktop.msgBoxes.size(), 1u);
-    EXPECT_EQ(desktop.msgBoxes[0].text, QString::fromStdString(window->msl.DisplayError()));
+    EXPECT_EQ(desktop.msgBoxes[0].text, QString::fromStdString(chunkwell::ErrorText(2)));
     EXPECT_EQ(desktop.msgBoxes[0].title, "Error: 2");
     EXPECT_EQ(desktop.msgBoxes[0].icon, MsgIcon::Critical);
     EXPECT_EQ(window->pBar->value(), window->pBar->minimum());

@@ -95,6 +95,11 @@ TEST(SafeWrite, ReplacingFollowsALinkAndKeepsTheMode) {
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(real).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // Without replacing, a link leading nowhere still takes its name.
+    const QString dangling = dir.filePath(QStringLiteral("dangling.wav"));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("nowhere.wav")), dangling));
+    EXPECT_FALSE(SafeWrite(dangling).TargetFree(false));
 }
 
 TEST(SafeWrite, OnlyStaleTemporariesAreRemoved) {

@@ -328,7 +328,7 @@ TEST_F(WaveOutFiles, AFileInUseIsNotCreatedAndKeepsItsBytes) {
     const WaveOutResult result = WriteWaveFile(msl, path, format, Bytes(Ramp(40)), true);
     EXPECT_EQ(result.outcome, WaveOutResult::Outcome::CreateFailed);
     EXPECT_EQ(result.errorCode, 2);
-    EXPECT_EQ(result.errorText, msl.DisplayError());
+    EXPECT_EQ(result.errorText, chunkwell::ErrorText(2));
     reader.reset();
     EXPECT_EQ(ReadFile(path), original);
 }

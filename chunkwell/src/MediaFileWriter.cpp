@@ -1,3 +1,4 @@
+#include <chunkwell/MediaFileReader.h>
 #include <chunkwell/MediaFileWriter.h>
 
 #include "MediaEvent.h"
@@ -184,6 +185,37 @@ bool MediaFileWriter::WriteHeader() {
     // A header that did not reach the file stays dirty, so release tries once more.
     m_Dirty = !WriteAt(m_HeaderOffset, header.data(), 12);
     return !m_Dirty;
+}
+
+bool MediaFileWriter::WriteRecordFrom(MediaFileReader& Source, std::int32_t ReadOffset,
+                                      std::int32_t WriteOffset, std::int32_t Size) {
+    const MEDIARECORDINFO from = Source.RecordInfo();
+    if (m_Position == 0)
+        throw RangeError("WriteRecordFrom: no record has been added yet");
+    const MEDIARECORDINFO& to = m_Table[static_cast<std::size_t>(m_Position - 1)];
+    const std::int64_t readEnd = static_cast<std::int64_t>(ReadOffset) + Size;
+    const std::int64_t writeEnd = static_cast<std::int64_t>(WriteOffset) + Size;
+    if (readEnd > kMax32 || readEnd < kMin32 || writeEnd > kMax32 || writeEnd < kMin32)
+        throw OverflowError("WriteRecordFrom: offset and size leave the 32-bit range");
+    if (Size < 0 || ReadOffset < 0 || WriteOffset < 0 || readEnd > from.RecordSize ||
+        writeEnd > to.RecordSize)
+        throw RangeError("WriteRecordFrom: request outside the record");
+    const std::int64_t readAt = static_cast<std::int64_t>(from.FileOffset) + ReadOffset;
+    if (readAt > kMax32)
+        throw OverflowError("WriteRecordFrom: the record's data offset leaves 32 bits");
+    if (Size == 0)
+        return true;
+
+    // Both file pointers are shared with other readers and writers: set each right here.
+    platform::FileHandle& in = Source.m_File->Handle();
+    platform::FileHandle& out = m_File->Handle();
+    const auto writeAt = to.FileOffset + WriteOffset;
+    if (SeekFile(in, static_cast<std::int32_t>(readAt)) != readAt ||
+        SeekFile(out, writeAt) != writeAt)
+        return false;
+    std::uint32_t copied = 0;
+    return out.CopyFrom(in, static_cast<std::uint32_t>(Size), copied) &&
+           copied == static_cast<std::uint32_t>(Size);
 }
 
 bool MediaFileWriter::Finish() {

@@ -25,6 +25,11 @@ public:
     // Moves the file pointer by an unsigned distance and returns the new position,
     // or -1 when the move fails.
     virtual std::int64_t Seek(std::uint32_t distance, Whence whence) = 0;
+    // Copies size bytes from source's file pointer to this one's, advancing both; copied
+    // receives the bytes that arrived. Returns false when a call fails or the source ends
+    // first. This version goes through Read and Write with a bounded buffer; a handle that
+    // can let the kernel copy overrides it.
+    virtual bool CopyFrom(FileHandle& source, std::uint32_t size, std::uint32_t& copied);
 };
 
 // Opens an existing file for reading, locked shared (allowShare) or exclusive.

@@ -1,14 +1,36 @@
 #include "PlatformFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace chunkwell::platform {
+
+bool FileHandle::CopyFrom(FileHandle& source, std::uint32_t size, std::uint32_t& copied) {
+    copied = 0;
+    // Bounded, so a copy of a whole sound does not hold the sound in memory twice.
+    constexpr std::uint32_t kChunk = 1u << 20;
+    std::vector<std::byte> buffer(std::min(size, kChunk));
+    while (copied < size) {
+        const std::uint32_t want = std::min(size - copied, kChunk);
+        std::uint32_t got = 0;
+        if (!source.Read(buffer.data(), want, got) || got == 0)
+            return false;
+        std::uint32_t put = 0;
+        if (!Write(buffer.data(), got, put))
+            return false;
+        copied += got;
+    }
+    return true;
+}
+
 namespace {
 
 class PosixFile final : public FileHandle {
@@ -58,6 +80,32 @@ public:
         off_t r = ::lseek(m_Fd, static_cast<off_t>(distance),
                           whence == Whence::Begin ? SEEK_SET : SEEK_CUR);
         return r < 0 ? -1 : static_cast<std::int64_t>(r);
+    }
+
+    // Lets the kernel copy between two plain files; where it cannot (another kind of
+    // handle, a file system or kernel without support), the rest goes through a buffer.
+    bool CopyFrom(FileHandle& source, std::uint32_t size, std::uint32_t& copied) override {
+        copied = 0;
+        auto* plain = dynamic_cast<PosixFile*>(&source);
+        while (plain != nullptr && copied < size) {
+            ssize_t n = ::copy_file_range(plain->m_Fd, nullptr, m_Fd, nullptr, size - copied, 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0)
+                return false; // the source ends before the size
+            if (n < 0) {
+                if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+                    return false;
+                break;
+            }
+            copied += static_cast<std::uint32_t>(n);
+        }
+        if (copied == size)
+            return true;
+        std::uint32_t rest = 0;
+        const bool ok = FileHandle::CopyFrom(source, size - copied, rest);
+        copied += rest;
+        return ok;
     }
 
 private:

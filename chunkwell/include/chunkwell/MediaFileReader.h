@@ -70,6 +70,7 @@ public:
                     std::int32_t ReadSize = 0, std::int32_t RetBytesRead = 0);
 
 private:
+    friend class MediaFileWriter; // copies from the reader's file
     void ScanRecords(bool all);
 
     std::int32_t m_HeaderOffset = 0;

@@ -12,6 +12,7 @@ namespace chunkwell {
 
 class TagMediaFile;
 class MediaEvent;
+class MediaFileReader;
 
 // Appends records and sub-containers to one container of a chunk file.
 //
@@ -54,6 +55,15 @@ public:
     // lpWriteData. BytesWritten is accepted and ignored.
     bool WriteRecord(std::span<const std::byte> lpWriteData, std::int32_t WriteOffset = 0,
                      std::int32_t WriteSize = 0, std::int32_t BytesWritten = 0);
+
+    // Copies Size bytes of Source's current record, from ReadOffset, into the last record
+    // added, at WriteOffset, letting the kernel copy between the files where it can. Returns
+    // false unless every byte arrived: a source file that ends inside its record gives false.
+    // Size 0 copies nothing. Raises RangeError when Source has no current record, nothing
+    // has been added yet, or either range lies outside its record; OverflowError when an
+    // offset plus Size leaves 32 bits.
+    [[nodiscard]] bool WriteRecordFrom(MediaFileReader& Source, std::int32_t ReadOffset,
+                                       std::int32_t WriteOffset, std::int32_t Size);
 
     // Writes the header of this container and of every container around it back to the
     // file now, and tells whether all of them reached it. Release does the same for what
