@@ -176,7 +176,7 @@ struct SoxrDeleter {
 // Input frames either side of an output frame that the very-high-quality filter still
 // weighs: its impulse response falls below -180 dB within about 150 frames when
 // stretching and 150 / ratio when shrinking; this allows three times that.
-std::int64_t RunInFrames(std::int64_t sourceFrames, std::int64_t targetFrames) {
+std::int64_t FilterReachFrames(std::int64_t sourceFrames, std::int64_t targetFrames) {
     const std::int64_t shrink = (sourceFrames + targetFrames - 1) / targetFrames;
     return 512 * std::max<std::int64_t>(1, shrink) + 64;
 }
@@ -195,20 +195,23 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
         throw std::bad_alloc();
     const std::size_t outCount = static_cast<std::size_t>(targetFrames) * ch;
     const auto sourceFrames = static_cast<std::int64_t>(interleaved.size() / ch);
-    if (sourceFrames == 0)
-        return std::vector<double>(outCount, 0.0);
     if (sourceFrames == targetFrames)
         return {interleaved.begin(), interleaved.begin() + static_cast<std::ptrdiff_t>(outCount)};
+    std::vector<double> out(outCount);
+    if (sourceFrames == 0)
+        return out;
 
-    // Output frame k lies at input time k x N / M from the first frame fed, so the source's
-    // frame 0 meets an output frame only when the run-in is a multiple of N / gcd(N, M).
+    // Output frame k lies at input time k x N / M from the first frame fed (soxr makes up for
+    // its own delay). Fed the circle from frame 0 on, output frame M + j lies at time
+    // N + j x N / M, the same point of the circle as frame j: so the first outputs, whose
+    // filter reaches back before frame 0, are skipped and taken one turn later instead. The
+    // grid stays on the source's frames without any run-in, whatever gcd(N, M) is.
     const std::int64_t n = sourceFrames, m = targetFrames;
     const std::int64_t g = std::gcd(n, m);
-    const std::int64_t step = n / g;
-    const std::int64_t need = RunInFrames(n, m);
-    const std::int64_t runIn = (need + step - 1) / step * step;
-    const std::int64_t skip = runIn / step * (m / g);
-    const std::int64_t runOut = need;
+    const std::int64_t need = FilterReachFrames(n, m);
+    const std::int64_t skip = (need * m + n - 1) / n; // the first output at or past `need`
+    // The last output taken lies before time skip x N / M + N < N + need + N / M + 1.
+    const std::int64_t feed = n + 2 * need + n / m + 2;
 
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, SOXR_HI_PREC_CLOCK);
@@ -221,9 +224,9 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
     if (!resampler || error)
         throw std::runtime_error(std::string("resampler: ") + soxr_strerror(error));
 
-    std::vector<double> out(outCount);
-    std::size_t written = 0; // samples of out filled
     std::int64_t toSkip = skip;
+    std::int64_t taken = 0;
+    auto destination = static_cast<std::size_t>(skip % m); // frame of out for the next output
     constexpr std::size_t kChunkFrames = 8192;
     std::vector<double> chunk(kChunkFrames * ch);
     auto take = [&](std::size_t frames) {
@@ -233,10 +236,12 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
             toSkip -= skipped;
             from = static_cast<std::size_t>(skipped);
         }
-        const std::size_t count = std::min((frames - from) * ch, outCount - written);
-        std::copy_n(chunk.begin() + static_cast<std::ptrdiff_t>(from * ch), count,
-                    out.begin() + static_cast<std::ptrdiff_t>(written));
-        written += count;
+        for (; from < frames && taken < m; ++from, ++taken) {
+            std::copy_n(chunk.begin() + static_cast<std::ptrdiff_t>(from * ch), ch,
+                        out.begin() + static_cast<std::ptrdiff_t>(destination * ch));
+            if (++destination == static_cast<std::size_t>(m))
+                destination = 0;
+        }
     };
     auto process = [&](const double* in, std::size_t frames) {
         do {
@@ -246,7 +251,7 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
             if (error)
                 throw std::runtime_error(std::string("resampler: ") + soxr_strerror(error));
             take(produced);
-            if (written == outCount)
+            if (taken == m)
                 return;
             if (in) {
                 in += used * ch;
@@ -254,21 +259,19 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
             } else if (produced == 0) {
                 return;
             }
-        } while ((in && frames > 0) || (!in && written < outCount));
+        } while (!in || frames > 0);
     };
 
-    // Feed the circle from runIn frames before frame 0 to runOut frames after its end.
-    std::int64_t position = (n - runIn % n) % n;
-    for (std::int64_t left = runIn + n + runOut; left > 0 && written < outCount;) {
+    for (std::int64_t position = 0, left = feed; left > 0 && taken < m;) {
         const std::int64_t frames = std::min(left, n - position);
         process(interleaved.data() + static_cast<std::size_t>(position) * ch,
                 static_cast<std::size_t>(frames));
         left -= frames;
         position = (position + frames) % n;
     }
-    if (written < outCount)
+    if (taken < m)
         process(nullptr, 0);
-    if (written < outCount)
+    if (taken < m)
         throw std::runtime_error("resampler: output ended early");
     return out;
 }

@@ -65,8 +65,10 @@ std::vector<std::byte> EncodeSamples(std::span<const double> samples, const Samp
 // Band-limited at very high quality (linear phase, about 170 dB stop band, double
 // precision); the source's frame 0 falls exactly on the result's frame 0, and the filter
 // runs in on the loop's tail and out on its head (repeated as often as it needs for a short
-// loop), so the result repeats without a click at the seam. The sound's own length comes
-// back unchanged; no source frame gives targetFrames frames of silence; an incomplete
+// loop), so the result repeats without a click at the seam. Being a circle, each end is
+// heard in the other over the filter's reach (about 150 source frames; when shrinking, that
+// times source / target frames): right for a loop, not a one-shot sound. The sound's own length
+// comes back unchanged; no source frame gives targetFrames frames of silence; an incomplete
 // trailing frame is left out. Nothing comes back for targetFrames below 1. Raises
 // std::invalid_argument for channels below 1, std::runtime_error when the resampler fails
 // and std::bad_alloc.
