@@ -1,0 +1,279 @@
+#include "mdlHqResample.h"
+
+#include <soxr.h>
+
+#include <algorithm>
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+
+namespace metronel {
+
+namespace {
+
+constexpr std::uint16_t kTagPcm = 1;
+constexpr std::uint16_t kTagFloat = 3;
+constexpr std::uint16_t kTagExtensible = 0xFFFE;
+
+// The sub-format GUID after its first four bytes (the format tag): the same for PCM and float.
+constexpr std::uint8_t kGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                        0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+std::uint32_t Le(std::span<const std::byte> bytes, std::size_t at, int count) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < count; ++i)
+        value |= std::to_integer<std::uint32_t>(bytes[at + i]) << (8 * i);
+    return value;
+}
+
+void RequireValid(const SampleFormat& f) {
+    if (!f.IsValid())
+        throw std::invalid_argument("sample format cannot be coded");
+}
+
+} // namespace
+
+bool SampleFormat::IsValid() const {
+    if (channels < 1 || blockAlign < 1 || blockAlign % channels != 0)
+        return false;
+    const int container = blockAlign / channels;
+    if (kind == Kind::Float)
+        return (container == 4 && bits == 32) || (container == 8 && bits == 64);
+    return container >= 1 && container <= 4 && bits >= 1 && bits <= 8 * container;
+}
+
+std::optional<SampleFormat> SampleFormatFromFmt(std::span<const std::byte> fmt) {
+    if (fmt.size() < 16)
+        return std::nullopt;
+    std::uint32_t tag = Le(fmt, 0, 2);
+    const auto channels = static_cast<int>(Le(fmt, 2, 2));
+    const auto blockAlign = static_cast<int>(Le(fmt, 12, 2));
+    const auto containerBits = static_cast<int>(Le(fmt, 14, 2));
+    int bits = containerBits;
+    bool exactContainer = true;
+    if (tag == kTagExtensible) {
+        if (fmt.size() < 40 || Le(fmt, 16, 2) < 22)
+            return std::nullopt;
+        if (std::memcmp(fmt.data() + 28, kGuidTail, sizeof kGuidTail) != 0)
+            return std::nullopt;
+        tag = Le(fmt, 24, 4);
+        if (const auto valid = static_cast<int>(Le(fmt, 18, 2)); valid != 0)
+            bits = valid;
+        // The container is BitsPerSample exactly; padding below the valid bits is allowed.
+        if (containerBits % 8 != 0 || channels < 1 || blockAlign != channels * containerBits / 8)
+            return std::nullopt;
+        exactContainer = false;
+    }
+    SampleFormat f{};
+    if (tag == kTagPcm)
+        f.kind = SampleFormat::Kind::Pcm;
+    else if (tag == kTagFloat)
+        f.kind = SampleFormat::Kind::Float;
+    else
+        return std::nullopt;
+    f.bits = bits;
+    f.channels = channels;
+    f.blockAlign = blockAlign;
+    if (!f.IsValid())
+        return std::nullopt;
+    if (exactContainer && f.ContainerBytes() != (bits + 7) / 8)
+        return std::nullopt;
+    return f;
+}
+
+std::vector<double> DecodeSamples(std::span<const std::byte> data, const SampleFormat& f) {
+    RequireValid(f);
+    const std::size_t container = static_cast<std::size_t>(f.ContainerBytes());
+    const std::size_t frames = data.size() / static_cast<std::size_t>(f.blockAlign);
+    const std::size_t count = frames * static_cast<std::size_t>(f.channels);
+    std::vector<double> out(count);
+    const std::byte* p = data.data();
+    if (f.kind == SampleFormat::Kind::Float) {
+        for (std::size_t i = 0; i < count; ++i, p += container) {
+            if (container == 4) {
+                out[i] = std::bit_cast<float>(Le({p, 4}, 0, 4));
+            } else {
+                const std::uint64_t lo = Le({p, 8}, 0, 4), hi = Le({p, 8}, 4, 4);
+                out[i] = std::bit_cast<double>(lo | hi << 32);
+            }
+        }
+        return out;
+    }
+    // Move the container to the top of 32 bits so every width shares one scale; 8-bit
+    // samples are unsigned, so their top bit flips to make them signed.
+    const int shift = 8 * (4 - static_cast<int>(container));
+    const std::uint32_t flip = container == 1 ? 0x80000000u : 0;
+    constexpr double kScale = 1.0 / 2147483648.0;
+    for (std::size_t i = 0; i < count; ++i, p += container) {
+        const std::uint32_t top =
+            (Le({p, container}, 0, static_cast<int>(container)) << shift) ^ flip;
+        out[i] = static_cast<double>(static_cast<std::int32_t>(top)) * kScale;
+    }
+    return out;
+}
+
+std::vector<std::byte> EncodeSamples(std::span<const double> samples, const SampleFormat& f) {
+    RequireValid(f);
+    const std::size_t container = static_cast<std::size_t>(f.ContainerBytes());
+    const std::size_t channels = static_cast<std::size_t>(f.channels);
+    const std::size_t count = samples.size() / channels * channels;
+    std::vector<std::byte> out(count * container);
+    std::byte* p = out.data();
+    auto put = [&p](std::uint64_t value, std::size_t bytes) {
+        for (std::size_t b = 0; b < bytes; ++b)
+            *p++ = static_cast<std::byte>(value >> (8 * b));
+    };
+    if (f.kind == SampleFormat::Kind::Float) {
+        for (std::size_t i = 0; i < count; ++i) {
+            double x = samples[i];
+            if (std::isnan(x))
+                x = 0.0;
+            if (container == 4)
+                put(std::bit_cast<std::uint32_t>(static_cast<float>(std::clamp(
+                        x, static_cast<double>(-FLT_MAX), static_cast<double>(FLT_MAX)))),
+                    4);
+            else
+                put(std::bit_cast<std::uint64_t>(std::clamp(x, -DBL_MAX, DBL_MAX)), 8);
+        }
+        return out;
+    }
+    const double scale = std::ldexp(1.0, f.bits - 1);
+    const int shift = 32 - f.bits;
+    const int drop = 8 * (4 - static_cast<int>(container));
+    const std::uint32_t flip = container == 1 ? 0x80000000u : 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double y = samples[i] * scale;
+        // Clip before rounding: the limits are whole numbers, so the order does not matter,
+        // and the conversion below stays in range. NaN fails both tests and stays silent.
+        double q = 0.0;
+        if (y >= scale - 1.0)
+            q = scale - 1.0;
+        else if (y <= -scale)
+            q = -scale;
+        else if (y == y)
+            q = std::nearbyint(y);
+        const auto top = (static_cast<std::uint32_t>(static_cast<std::int32_t>(q)) << shift) ^ flip;
+        put(top >> drop, container);
+    }
+    return out;
+}
+
+// ---- Resampling ----
+
+namespace {
+
+struct SoxrDeleter {
+    void operator()(soxr_t s) const { soxr_delete(s); }
+};
+
+// Input frames either side of an output frame that the very-high-quality filter still
+// weighs: its impulse response falls below -180 dB within about 150 frames when
+// stretching and 150 / ratio when shrinking; this allows three times that.
+std::int64_t FilterReachFrames(std::int64_t sourceFrames, std::int64_t targetFrames) {
+    const std::int64_t shrink = (sourceFrames + targetFrames - 1) / targetFrames;
+    return 512 * std::max<std::int64_t>(1, shrink) + 64;
+}
+
+} // namespace
+
+std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int channels,
+                                   std::int64_t targetFrames) {
+    if (channels < 1)
+        throw std::invalid_argument("channel count below 1");
+    if (targetFrames < 1)
+        return {};
+    const auto ch = static_cast<std::size_t>(channels);
+    if (static_cast<std::uint64_t>(targetFrames) >
+        std::numeric_limits<std::size_t>::max() / sizeof(double) / ch)
+        throw std::bad_alloc();
+    const std::size_t outCount = static_cast<std::size_t>(targetFrames) * ch;
+    const auto sourceFrames = static_cast<std::int64_t>(interleaved.size() / ch);
+    if (sourceFrames == targetFrames)
+        return {interleaved.begin(), interleaved.begin() + static_cast<std::ptrdiff_t>(outCount)};
+    std::vector<double> out(outCount);
+    if (sourceFrames == 0)
+        return out;
+
+    // Output frame k lies at input time k x N / M from the first frame fed (soxr makes up for
+    // its own delay). Fed the circle from frame 0 on, output frame M + j lies at time
+    // N + j x N / M, the same point of the circle as frame j: so the first outputs, whose
+    // filter reaches back before frame 0, are skipped and taken one turn later instead. The
+    // grid stays on the source's frames without any run-in, whatever gcd(N, M) is.
+    const std::int64_t n = sourceFrames, m = targetFrames;
+    const std::int64_t g = std::gcd(n, m);
+    const std::int64_t need = FilterReachFrames(n, m);
+    const std::int64_t skip = (need * m + n - 1) / n; // the first output at or past `need`
+    // The last output taken lies before time skip x N / M + N < N + need + N / M + 1.
+    const std::int64_t feed = n + 2 * need + n / m + 2;
+
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, SOXR_HI_PREC_CLOCK);
+    // One thread: callers resample many files side by side.
+    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    soxr_error_t error = nullptr;
+    const std::unique_ptr<soxr, SoxrDeleter> resampler(
+        soxr_create(static_cast<double>(n / g), static_cast<double>(m / g), ch, &error, &io,
+                    &quality, &runtime));
+    if (!resampler || error)
+        throw std::runtime_error(std::string("resampler: ") + soxr_strerror(error));
+
+    std::int64_t toSkip = skip;
+    std::int64_t taken = 0;
+    auto destination = static_cast<std::size_t>(skip % m); // frame of out for the next output
+    constexpr std::size_t kChunkFrames = 8192;
+    std::vector<double> chunk(kChunkFrames * ch);
+    auto take = [&](std::size_t frames) {
+        std::size_t from = 0;
+        if (toSkip > 0) {
+            const auto skipped = std::min<std::int64_t>(toSkip, static_cast<std::int64_t>(frames));
+            toSkip -= skipped;
+            from = static_cast<std::size_t>(skipped);
+        }
+        for (; from < frames && taken < m; ++from, ++taken) {
+            std::copy_n(chunk.begin() + static_cast<std::ptrdiff_t>(from * ch), ch,
+                        out.begin() + static_cast<std::ptrdiff_t>(destination * ch));
+            if (++destination == static_cast<std::size_t>(m))
+                destination = 0;
+        }
+    };
+    auto process = [&](const double* in, std::size_t frames) {
+        do {
+            std::size_t used = 0, produced = 0;
+            error = soxr_process(resampler.get(), in, frames, &used, chunk.data(), kChunkFrames,
+                                 &produced);
+            if (error)
+                throw std::runtime_error(std::string("resampler: ") + soxr_strerror(error));
+            take(produced);
+            if (taken == m)
+                return;
+            if (in) {
+                in += used * ch;
+                frames -= used;
+            } else if (produced == 0) {
+                return;
+            }
+        } while (!in || frames > 0);
+    };
+
+    for (std::int64_t position = 0, left = feed; left > 0 && taken < m;) {
+        const std::int64_t frames = std::min(left, n - position);
+        process(interleaved.data() + static_cast<std::size_t>(position) * ch,
+                static_cast<std::size_t>(frames));
+        left -= frames;
+        position = (position + frames) % n;
+    }
+    if (taken < m)
+        process(nullptr, 0);
+    if (taken < m)
+        throw std::runtime_error("resampler: output ended early");
+    return out;
+}
+
+} // namespace metronel

@@ -1,0 +1,40 @@
+#pragma once
+
+// Runs one piece of work per file on every core, reporting as the files finish: a progress
+// bar on a terminal, one plain line per file otherwise, and a summary at the end.
+
+#include <chunkwell/MediaSystemLicence.h>
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace metronel::cli {
+
+// What became of one file: error is empty on success, done says what was written.
+struct FileOutcome {
+    std::string error;
+    std::string done;
+};
+
+// One file's work. It runs whole on one worker thread, with that thread's licence, since
+// Chunkwell's objects and last error belong to the thread that made them.
+struct BatchItem {
+    QString input;
+    std::function<FileOutcome(chunkwell::MediaSystemLicence&)> work;
+    std::int64_t memory = 0; // about what the work holds at its peak, in bytes
+};
+
+// Runs the items on jobs threads (0: four per core, since each output waits for the disk
+// before it takes its name) and prints the outcome of each and the summary. Items run
+// together only while their memory fits in a quarter of the machine's; one runs alone
+// whatever it needs. Returns 0 when every item succeeded, 1 otherwise.
+int RunBatch(const std::vector<BatchItem>& items, int jobs, const char* verb);
+
+// Prints "metronel-cli: " + text to the error stream.
+void PrintError(const std::string& text);
+
+} // namespace metronel::cli

@@ -1,0 +1,273 @@
+// tempo, split and info: each reads its files through Chunkwell, works out the new length
+// with the window's formulas, and writes through the safe-write routine.
+#include "cliCommands.h"
+
+#include "cliBatch.h"
+#include "cliMetadata.h"
+#include "mdlHqResample.h"
+#include "mdlMain.h"
+#include "mdlSafeWrite.h"
+#include "mdlWaveOut.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+
+namespace metronel::cli {
+
+namespace {
+
+std::string Utf8(const QString& text) {
+    return text.toStdString();
+}
+
+std::string Number(double value) {
+    return DoubleText(value).toStdString();
+}
+
+// Whether out names a folder: more than one input, an existing folder, or a trailing "/".
+bool IsFolderOut(const QStringList& files, const QString& out) {
+    return files.size() > 1 || QFileInfo(out).isDir() || out.endsWith(u'/');
+}
+
+// About the most one file's work holds: its records and the new sound, and for hq the
+// samples as doubles before and after (up to eight times a 8-bit sample each).
+std::int64_t Memory(const QString& file, Resampler resampler) {
+    return QFileInfo(file).size() * (resampler == Resampler::Hq ? 20 : 3);
+}
+
+} // namespace
+
+std::optional<TempoPlan> PlanTempo(const WaveFile& wave, const TempoOptions& options,
+                                   std::string& error) {
+    TempoPlan plan;
+    plan.bars = options.bars;
+    plan.beats = options.beats;
+    const std::int32_t rate = wave.Rate();
+    try {
+        plan.sourceFrames = RoundToInt32(static_cast<double>(wave.Data().size()) /
+                                         static_cast<double>(wave.BlockAlign()));
+        if (options.guessBars) {
+            bool found = false;
+            for (int bars = 1; bars <= 64 && !found; bars *= 2) {
+                const double bpm =
+                    BpmFromSamples(plan.sourceFrames, rate, static_cast<float>(bars), plan.beats);
+                if (bpm >= options.guessLow && bpm <= options.guessHigh) {
+                    plan.bars = static_cast<float>(bars);
+                    found = true;
+                }
+            }
+            if (!found) {
+                error = "no bar count from 1 to 64 puts the tempo between " +
+                        Number(options.guessLow) + " and " + Number(options.guessHigh) + " bpm";
+                return std::nullopt;
+            }
+        }
+        const double value = options.target.value;
+        switch (options.target.kind) {
+        case Target::Kind::None:
+            plan.frames = plan.sourceFrames;
+            break;
+        case Target::Kind::Bpm:
+            plan.frames = SamplesFromBpm(value, rate, plan.bars, plan.beats);
+            break;
+        case Target::Kind::Samples:
+            plan.frames = RoundToInt32(value);
+            break;
+        case Target::Kind::Semitones:
+            plan.frames = ShiftBySemitones(plan.sourceFrames, RoundToInt32(value));
+            break;
+        case Target::Kind::Factor:
+            if (!(value > 0))
+                throw CalcError("the factor must be above 0");
+            plan.frames = RoundToInt32(static_cast<double>(plan.sourceFrames) / value);
+            break;
+        }
+        if (plan.frames < 1) {
+            error = "the new length is below one frame";
+            return std::nullopt;
+        }
+        if (std::int64_t{plan.frames} * wave.BlockAlign() > INT32_MAX) {
+            error = "the new sound would not fit in a wave file (2 GiB)";
+            return std::nullopt;
+        }
+        plan.bpm = BpmFromSamples(plan.frames, rate, plan.bars, plan.beats);
+    } catch (const CalcError& fault) {
+        error = std::string("the tempo cannot be worked out: ") + fault.what();
+        return std::nullopt;
+    }
+    return plan;
+}
+
+std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames,
+                                     Resampler resampler) {
+    const std::vector<std::byte>& data = wave.Data();
+    if (resampler == Resampler::Pick) {
+        const WAVEFORMATINFO format = WAVEFORMATINFO::FromBytes(wave.Fmt());
+        const auto dataSize = static_cast<std::int32_t>(data.size());
+        if (IsOwnLength(dataSize, format, frames))
+            return data;
+        // PickFrames' own rounding and silence, picked straight into the record's buffer:
+        // for a batch of small loops, a mapping per file costs more than the picking.
+        const std::int32_t sourceFrames =
+            RoundToInt32(static_cast<double>(dataSize) / static_cast<double>(format.BlockAlign));
+        std::vector<std::byte> picked(static_cast<std::size_t>(frames) *
+                                      static_cast<std::size_t>(format.BlockAlign));
+        ResampleFrames(picked, data, sourceFrames, format.BlockAlign, frames, SilenceByte(format));
+        return picked;
+    }
+    const SampleFormat format = *SampleFormatFromFmt(wave.Fmt());
+    if (frames == wave.Frames() && data.size() % static_cast<std::size_t>(format.blockAlign) == 0)
+        return data;
+    const std::vector<double> samples = DecodeSamples(data, format);
+    const std::vector<double> resampled = ResampleLoopHq(samples, format.channels, frames);
+    return EncodeSamples(resampled, format);
+}
+
+int RunTempo(const QStringList& files, const QString& out, const TempoOptions& options) {
+    const bool folder = IsFolderOut(files, out);
+    if (folder && !QDir().mkpath(out)) {
+        PrintError(Utf8(out) + ": cannot make the folder");
+        return 1;
+    }
+    std::vector<BatchItem> items;
+    std::set<QString> outputs;
+    for (const QString& file : files) {
+        const QString output = folder ? QDir(out).filePath(QFileInfo(file).fileName()) : out;
+        const bool duplicate = !outputs.insert(QFileInfo(output).absoluteFilePath()).second;
+        items.push_back({file,
+                         [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
+                             if (duplicate)
+                                 return {"another input is written to " + Utf8(output), {}};
+                             WaveFile wave;
+                             if (std::string error = ReadWave(msl, file, wave); !error.empty())
+                                 return {error, {}};
+                             std::string error;
+                             const auto plan = PlanTempo(wave, options, error);
+                             if (!plan)
+                                 return {error, {}};
+                             wave.Data() = BringToLength(wave, plan->frames, options.resampler);
+                             if (options.stripMetadata)
+                                 StripMetadata(wave);
+                             else
+                                 AdjustMetadata(wave.records,
+                                                {plan->sourceFrames, plan->frames, 0, plan->frames},
+                                                plan->bpm, double{plan->bars} * plan->beats);
+                             if (error = WriteWave(msl, output, wave, options.force);
+                                 !error.empty())
+                                 return {Utf8(output) + ": " + error, {}};
+                             return {{},
+                                     "wrote " + Utf8(output) + " (" + std::to_string(plan->frames) +
+                                         " frames, " + Number(plan->bpm) + " bpm)"};
+                         },
+                         Memory(file, options.resampler)});
+    }
+    // Leftovers of an earlier run that was killed; recent ones may be another run's.
+    RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
+    return RunBatch(items, options.jobs, "written");
+}
+
+int RunSplit(const QStringList& files, const QString& out, int parts, int digits,
+             const TempoOptions& options) {
+    const bool folder = IsFolderOut(files, out);
+    if (!folder && out.size() < 4) {
+        PrintError("the output name must be a folder or a name of at least four characters");
+        return 2;
+    }
+    if (folder && !QDir().mkpath(out)) {
+        PrintError(Utf8(out) + ": cannot make the folder");
+        return 1;
+    }
+    std::vector<BatchItem> items;
+    for (const QString& file : files) {
+        QString baseName = out.chopped(out.size() >= 4 ? 4 : 0);
+        if (folder) {
+            QString name = QFileInfo(file).fileName();
+            if (name.endsWith(QStringLiteral(".wav"), Qt::CaseInsensitive))
+                name.chop(4);
+            baseName = QDir(out).filePath(name);
+        }
+        items.push_back(
+            {file,
+             [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
+                 WaveFile wave;
+                 if (std::string error = ReadWave(msl, file, wave); !error.empty())
+                     return {error, {}};
+                 std::string error;
+                 const auto plan = PlanTempo(wave, options, error);
+                 if (!plan)
+                     return {error, {}};
+                 const std::vector<std::byte> frames =
+                     BringToLength(wave, plan->frames, options.resampler);
+                 wave.Data().clear();
+                 wave.Data().shrink_to_fit();
+                 const auto align = static_cast<std::size_t>(wave.BlockAlign());
+                 // As Split As counts: rounded, but never an incomplete last frame.
+                 std::int32_t total =
+                     RoundToInt32(static_cast<double>(frames.size()) / static_cast<double>(align));
+                 total = std::min<std::int64_t>(total, frames.size() / align);
+                 const std::int32_t perPart =
+                     FramesPerPart(total, static_cast<std::uint8_t>(parts));
+                 QStringList names;
+                 for (int k = 1; k <= parts; ++k)
+                     names << (digits > 0
+                                   ? baseName + u'[' +
+                                         QStringLiteral("%1").arg(k, digits, 10, QChar(u'0')) +
+                                         QStringLiteral("].wav")
+                                   : SplitPieceName(baseName, k));
+                 // Every piece is written under its temporary name first and named only
+                 // when all are complete: a file half split leaves no piece, and replaces
+                 // nothing.
+                 std::vector<std::unique_ptr<SafeWrite>> safes;
+                 for (const QString& name : names) {
+                     safes.push_back(std::make_unique<SafeWrite>(name));
+                     if (!safes.back()->TargetFree(options.force))
+                         return {Utf8(name) + ": " + SafeWriteError(*safes.back()), {}};
+                 }
+                 std::int32_t remaining = total;
+                 std::size_t position = 0;
+                 for (int k = 1; k <= parts; ++k) {
+                     const std::int32_t count = remaining <= perPart ? remaining : perPart;
+                     WaveFile piece = wave;
+                     const auto bytes = align * static_cast<std::size_t>(count);
+                     piece.Data().assign(frames.begin() + static_cast<std::ptrdiff_t>(position),
+                                         frames.begin() +
+                                             static_cast<std::ptrdiff_t>(position + bytes));
+                     if (options.stripMetadata)
+                         StripMetadata(piece);
+                     else
+                         AdjustMetadata(piece.records,
+                                        {plan->sourceFrames, total,
+                                         static_cast<std::int64_t>(position / align), count},
+                                        plan->bpm,
+                                        double{plan->bars} * plan->beats * count /
+                                            std::max<std::int32_t>(total, 1));
+                     if (error = WriteWaveTemporary(msl, *safes[k - 1], piece); !error.empty())
+                         return {Utf8(names[k - 1]) + ": " + error, {}};
+                     position += bytes;
+                     remaining -= count;
+                 }
+                 for (int k = 1; k <= parts; ++k)
+                     if (!safes[k - 1]->Commit(options.force)) {
+                         // Only a name taken since the check, or a failing disk. Without
+                         // --force the pieces already named were new, and go; with it they
+                         // replaced older ones and are kept.
+                         for (int named = 1; named < k && !options.force; ++named)
+                             QFile::remove(names[named - 1]);
+                         return {Utf8(names[k - 1]) + ": " + SafeWriteError(*safes[k - 1]), {}};
+                     }
+                 return {{},
+                         "wrote " + std::to_string(parts) + " pieces of " +
+                             std::to_string(perPart) + " frames (" + Number(plan->bpm) + " bpm)"};
+             },
+             Memory(file, options.resampler)});
+    }
+    RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
+    return RunBatch(items, options.jobs, "split");
+}
+
+} // namespace metronel::cli

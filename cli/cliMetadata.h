@@ -1,0 +1,34 @@
+#pragma once
+
+// Carrying a loop's metadata to a new length: the tempo record "acid" gets the new tempo
+// and beat count, "smpl" loop points and "cue " positions move with the sound; every other
+// record stays as it was.
+
+#include "cliWave.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace metronel::cli {
+
+// Where the output's frames come from: the sound of sourceFrames frames brought to frames
+// frames, of which the output holds count frames from first on (all of them, or a piece).
+struct FrameMap {
+    std::int64_t sourceFrames = 0;
+    std::int64_t frames = 0;
+    std::int64_t first = 0;
+    std::int64_t count = 0;
+};
+
+// Rewrites, in records, "acid" with bpm and beats (rounded), and moves the "smpl" loop
+// points and "cue " positions by map: scaled, rounded to whole frames (halves to even) and
+// kept within the output. For a piece, points that fall outside it are dropped (a loop
+// when either end does) and the counts written to match. Records too short for their
+// fields are left as they are.
+void AdjustMetadata(std::vector<WaveRecord>& records, const FrameMap& map, double bpm,
+                    double beats);
+
+// Keeps only "fmt " and "data".
+void StripMetadata(WaveFile& wave);
+
+} // namespace metronel::cli

@@ -1,0 +1,165 @@
+// metronel-cli: brings whole folders of loops to a tempo, or cuts them into pieces, with
+// the window's own arithmetic.
+#include "cliBatch.h"
+#include "cliCommands.h"
+#include "mdlMain.h"
+
+#include <CLI/CLI.hpp>
+
+#include <QCoreApplication>
+
+#include <malloc.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using metronel::cli::Resampler;
+using metronel::cli::Target;
+using metronel::cli::TempoOptions;
+
+struct TargetArgs {
+    double bpm = 0;
+    double samples = 0;
+    int semitones = 0;
+    double factor = 0;
+    CLI::Option* bpmOption = nullptr;
+    CLI::Option* samplesOption = nullptr;
+    CLI::Option* semitonesOption = nullptr;
+    CLI::Option* factorOption = nullptr;
+
+    Target Chosen() const {
+        if (*bpmOption)
+            return {Target::Kind::Bpm, bpm};
+        if (*samplesOption)
+            return {Target::Kind::Samples, samples};
+        if (*semitonesOption)
+            return {Target::Kind::Semitones, static_cast<double>(semitones)};
+        if (*factorOption)
+            return {Target::Kind::Factor, factor};
+        return {};
+    }
+};
+
+// The options tempo and split share: the target, bars and beats, the resampler, writing.
+void AddTempoOptions(CLI::App& command, TempoOptions& options, TargetArgs& target,
+                     std::vector<double>& guessRange, bool targetRequired) {
+    CLI::Option_group* group = command.add_option_group("target", "the new length (one of)");
+    target.bpmOption = group->add_option("--bpm", target.bpm, "tempo in beats per minute")
+                           ->check(CLI::PositiveNumber);
+    target.samplesOption = group->add_option("--samples", target.samples, "length in sample frames")
+                               ->check(CLI::Range(1.0, 2147483647.0));
+    target.semitonesOption = group->add_option("--semitones", target.semitones,
+                                               "shift by whole semitones (12 halves the length)");
+    target.factorOption = group
+                              ->add_option("--factor", target.factor,
+                                           "play F times as fast (the length divided by F)")
+                              ->check(CLI::PositiveNumber);
+    if (targetRequired)
+        group->require_option(1);
+    else
+        group->require_option(0, 1);
+
+    auto* beats = command.add_option("--beats", options.beats, "beats per bar (default 4)")
+                      ->check(CLI::Range(0.1, 64.0));
+    auto* bars = command.add_option("--bars", options.bars, "bars in the whole sound (default 1)")
+                     ->check(CLI::Range(0.1, 64.0));
+    auto* guess = command.add_flag("--guess-bars", options.guessBars,
+                                   "take the power of two from 1 to 64 bars that puts the "
+                                   "tempo in the guess range");
+    guess->excludes(bars);
+    (void)beats;
+    command.add_option("--guess-range", guessRange, "the guess range in bpm (default 70 180)")
+        ->expected(2)
+        ->needs(guess);
+    command
+        .add_option_function<std::string>(
+            "--resampler",
+            [&options](const std::string& name) {
+                options.resampler = name == "hq" ? Resampler::Hq : Resampler::Pick;
+            },
+            "pick: whole frames, as the window does; hq: band-limited (default pick)")
+        ->check(CLI::IsMember({"pick", "hq"}));
+    command.add_flag("--strip-metadata", options.stripMetadata, "write \"fmt \" and \"data\" only");
+    command.add_flag("-f,--force", options.force, "replace existing outputs");
+    command.add_option("-j,--jobs", options.jobs, "files at a time (default: four per core)")
+        ->check(CLI::NonNegativeNumber);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv); // file names in the local encoding
+    // Sounds of a batch come and go file after file: keep freed memory for the next one
+    // rather than handing it back and faulting it in again.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+
+    CLI::App app{"Brings wave loops to a tempo, or cuts them into pieces, with the window's "
+                 "own arithmetic.",
+                 "metronel-cli"};
+    app.set_version_flag("--version", "metronel-cli " + std::to_string(metronel::kVersionMajor) +
+                                          "." + std::to_string(metronel::kVersionMinor));
+    app.require_subcommand(1);
+
+    std::vector<std::string> files;
+    std::string out;
+    bool json = false;
+    int parts = 0;
+    int digits = 0;
+    TempoOptions options;
+    TargetArgs tempoTarget;
+    TargetArgs splitTarget;
+    std::vector<double> guessRange;
+
+    CLI::App* info = app.add_subcommand("info", "show format, length, tempo and records");
+    info->add_option("FILE", files, "wave files")->required();
+    info->add_flag("--json", json, "one JSON document for all files");
+    info->add_option("--beats", options.beats, "beats per bar (default 4)")
+        ->check(CLI::Range(0.1, 64.0));
+    info->add_option("--bars", options.bars, "bars in the whole sound (default 1)")
+        ->check(CLI::Range(0.1, 64.0));
+
+    CLI::App* tempo = app.add_subcommand("tempo", "bring files to a new tempo or length");
+    tempo->add_option("FILE", files, "wave files")->required();
+    tempo->add_option("-o,--output", out, "a folder, or for one file a file name")->required();
+    AddTempoOptions(*tempo, options, tempoTarget, guessRange, true);
+
+    CLI::App* split = app.add_subcommand("split", "cut files into numbered pieces");
+    split->add_option("FILE", files, "wave files")->required();
+    split
+        ->add_option("-o,--output", out,
+                     "a folder, or for one file a name whose last four characters are "
+                     "dropped, as Split As does")
+        ->required();
+    split->add_option("--parts", parts, "number of pieces, 1 to 255")
+        ->required()
+        ->check(CLI::Range(1, 255));
+    split->add_option("--digits", digits, "zero-pad piece numbers to D digits")
+        ->check(CLI::Range(1, 3));
+    AddTempoOptions(*split, options, splitTarget, guessRange, false);
+
+    try {
+        app.parse(argc, argv);
+        if (guessRange.size() == 2 && !(guessRange[0] > 0 && guessRange[0] <= guessRange[1]))
+            throw CLI::ValidationError("--guess-range", "needs LOW HIGH with 0 < LOW <= HIGH");
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? 0 : 2;
+    }
+    if (guessRange.size() == 2) {
+        options.guessLow = guessRange[0];
+        options.guessHigh = guessRange[1];
+    }
+    options.target = *tempo ? tempoTarget.Chosen() : splitTarget.Chosen();
+
+    QStringList names;
+    for (const std::string& file : files)
+        names << QString::fromLocal8Bit(file);
+    const QString output = QString::fromLocal8Bit(out);
+    if (*info)
+        return metronel::cli::RunInfo(names, json, options.bars, options.beats);
+    if (*tempo)
+        return metronel::cli::RunTempo(names, output, options);
+    return metronel::cli::RunSplit(names, output, parts, digits, options);
+}

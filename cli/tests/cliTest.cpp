@@ -1,0 +1,353 @@
+// metronel-cli run as a user runs it, on real files: the bytes it writes, what SoX and
+// FFmpeg read back, the metadata it carries, and how a batch ends.
+#include "cliWave.h"
+#include "mdlWaveOut.h"
+
+#include "WaveFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+
+namespace metronel::cli {
+namespace {
+
+using namespace metronel::testing;
+
+struct Outcome {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Outcome RunProgram(const QString& program, const QStringList& arguments) {
+    QProcess p;
+    p.start(program, arguments);
+    Outcome run;
+    if (p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit)
+        run.status = p.exitCode();
+    run.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return run;
+}
+
+Outcome Cli(const QStringList& arguments) {
+    return RunProgram(QStringLiteral(METRONEL_CLI), arguments);
+}
+
+WaveFile Read(const QString& path) {
+    chunkwell::MediaSystemLicence msl;
+    WaveFile wave;
+    const std::string error = ReadWave(msl, path, wave);
+    EXPECT_EQ(error, "") << path.toStdString();
+    return wave;
+}
+
+std::vector<std::int32_t> Ids(const WaveFile& wave) {
+    std::vector<std::int32_t> ids;
+    for (const WaveRecord& r : wave.records)
+        ids.push_back(r.id);
+    return ids;
+}
+
+std::uint32_t U32(const std::vector<std::byte>& b, std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+}
+
+QByteArray Le32(std::uint32_t v) {
+    QByteArray out;
+    PutLE(out, v, 4);
+    return out;
+}
+
+// "pick" writes the very "data" bytes Save As writes for the same sound and length.
+TEST(CliTempo, PickWritesTheWindowsBytes) {
+    struct Row {
+        const char* name;
+        Format format;
+        int frames;
+        QStringList args;
+        std::int32_t n; // the length the window's Samples field holds for the same entry
+    };
+    const Format stereo16;
+    const Format mono8{1, 1, 22050, 22050, 1, 8};
+    const Format stereo24{1, 2, 48000, 48000 * 6, 6, 24};
+    const Row rows[] = {
+        {"bpm 100", stereo16, 88200, {"--bpm", "100"}, 105840},
+        {"samples", stereo16, 1000, {"--samples", "1501"}, 1501},
+        {"semitone up", mono8, 777, {"--semitones", "1"}, ShiftBySemitones(777, 1)},
+        {"factor", stereo24, 1001, {"--factor", "1.28"}, RoundToInt32(1001 / 1.28)},
+        {"guessed bars",
+         stereo16,
+         4 * 88200,
+         {"--guess-bars", "--bpm", "128"},
+         SamplesFromBpm(128, 44100, 4, 4)},
+        {"own length", mono8, 777, {"--samples", "777"}, 777},
+    };
+    chunkwell::MediaSystemLicence msl;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        const QByteArray samples = Ramp(row.frames * row.format.blockAlign);
+        const QString in = WriteFile(dir, "in.wav", Wave(row.format, samples));
+        const Outcome run = Cli(QStringList{"tempo", in, "-o", dir.filePath("cli.wav")} + row.args);
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+
+        const WAVEFORMATINFO format = WAVEFORMATINFO::FromBytes(
+            {reinterpret_cast<const std::byte*>(FmtData(row.format).constData()), 16});
+        const auto source = std::span(reinterpret_cast<const std::byte*>(samples.constData()),
+                                      static_cast<std::size_t>(samples.size()));
+        ASSERT_TRUE(SaveWaveAs(msl, dir.filePath("window.wav"), format, source,
+                               static_cast<std::int32_t>(samples.size()), row.n)
+                        .Written());
+        const WaveFile window = Read(dir.filePath("window.wav"));
+        const WaveFile cli = Read(dir.filePath("cli.wav"));
+        EXPECT_EQ(cli.Frames(), row.n);
+        EXPECT_TRUE(cli.Data() == window.Data());
+    }
+}
+
+// Split's pieces are Split As's: its lengths, in its order, under its names or padded ones.
+TEST(CliSplit, PiecesAreSplitAsPieces) {
+    QTemporaryDir dir;
+    const Format f;
+    const QByteArray samples = Ramp(20 * f.blockAlign);
+    const QString in = WriteFile(dir, "drum.wav", Wave(f, samples));
+    // 14 frames into 4: 4, 4, 4 and 2 (the rounded share, the rest last).
+    Outcome run =
+        Cli({"split", in, "--parts", "4", "--samples", "14", "-o", dir.filePath("out.wav")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    chunkwell::MediaSystemLicence msl;
+    const auto source = std::span(reinterpret_cast<const std::byte*>(samples.constData()),
+                                  static_cast<std::size_t>(samples.size()));
+    ASSERT_TRUE(SaveWaveAs(msl, dir.filePath("whole.wav"),
+                           WAVEFORMATINFO::FromBytes(
+                               {reinterpret_cast<const std::byte*>(FmtData(f).constData()), 16}),
+                           source, static_cast<std::int32_t>(samples.size()), 14)
+                    .Written());
+    std::vector<std::byte> joined;
+    const int expected[] = {4, 4, 4, 2};
+    for (int k = 1; k <= 4; ++k) {
+        const WaveFile piece = Read(SplitPieceName(dir.filePath("out"), k));
+        EXPECT_EQ(piece.Frames(), expected[k - 1]);
+        joined.insert(joined.end(), piece.Data().begin(), piece.Data().end());
+    }
+    EXPECT_TRUE(joined == Read(dir.filePath("whole.wav")).Data());
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("out.wav")));
+
+    run = Cli({"split", in, "--parts", "2", "--digits", "2", "-o", dir.filePath("sub/")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(Read(dir.filePath("sub/drum[01].wav")).Frames(), 10);
+    EXPECT_EQ(Read(dir.filePath("sub/drum[02].wav")).Frames(), 10);
+
+    // One piece's name taken: nothing of the split is written, nothing replaced.
+    const QByteArray taken = ReadFile(dir.filePath("sub/drum[02].wav"));
+    QFile::remove(dir.filePath("sub/drum[01].wav"));
+    run = Cli(
+        {"split", in, "--parts", "2", "--digits", "2", "--bpm", "90", "-o", dir.filePath("sub/")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("sub/drum[01].wav")));
+    EXPECT_EQ(ReadFile(dir.filePath("sub/drum[02].wav")), taken);
+    EXPECT_EQ(QDir(dir.filePath("sub")).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+bool Have(const char* tool) {
+    return !QStandardPaths::findExecutable(tool).isEmpty();
+}
+
+QString Tool(const QString& program, const QStringList& arguments) {
+    const Outcome run = RunProgram(program, arguments);
+    return run.status == 0 ? run.out.trimmed() : QStringLiteral("failed: ") + run.err;
+}
+
+// The formats DAWs and tools write open, and come back in their own format at the new
+// length for both resamplers, as SoX and FFmpeg read them.
+TEST(CliFormats, ToolFilesComeBackInTheirFormat) {
+    if (!Have("sox") || !Have("soxi") || !Have("ffmpeg") || !Have("ffprobe"))
+        GTEST_SKIP() << "sox and ffmpeg are needed";
+    struct Row {
+        const char* name;
+        const char* tool;
+        QStringList args; // %1: the file to make
+        const char* codec;
+        const char* channels;
+    };
+    const Row rows[] = {
+        {"sox extensible 24-bit 6 ch",
+         "sox",
+         {"-n", "-r", "48000", "-c", "6", "-b", "24", "%1", "synth", "0.5", "sine", "440"},
+         "pcm_s24le",
+         "6"},
+        {"sox float",
+         "sox",
+         {"-n", "-r", "44100", "-c", "2", "-e", "floating-point", "-b", "32", "%1", "synth", "0.5",
+          "sine", "440"},
+         "pcm_f32le",
+         "2"},
+        {"ffmpeg 24-bit",
+         "ffmpeg",
+         {"-loglevel", "error", "-f", "lavfi", "-i", "sine=f=440:d=0.5", "-c:a", "pcm_s24le", "%1"},
+         "pcm_s24le",
+         "1"},
+        {"ffmpeg float 64 extensible",
+         "ffmpeg",
+         {"-loglevel", "error", "-f", "lavfi", "-i", "sine=f=440:d=0.5", "-ac", "4", "-c:a",
+          "pcm_f64le", "%1"},
+         "pcm_f64le",
+         "4"},
+        {"ffmpeg 32-bit",
+         "ffmpeg",
+         {"-loglevel", "error", "-f", "lavfi", "-i", "sine=f=440:d=0.5", "-c:a", "pcm_s32le", "%1"},
+         "pcm_s32le",
+         "1"},
+    };
+    for (const Row& row : rows) {
+        for (const char* resampler : {"pick", "hq"}) {
+            SCOPED_TRACE(std::string(row.name) + " " + resampler);
+            QTemporaryDir dir;
+            const QString in = dir.filePath("in.wav");
+            QStringList args = row.args;
+            args.replaceInStrings("%1", in);
+            ASSERT_EQ(RunProgram(row.tool, args).status, 0);
+            const QString out = dir.filePath("out.wav");
+            const Outcome run =
+                Cli({"tempo", in, "--samples", "12345", "--resampler", resampler, "-o", out});
+            ASSERT_EQ(run.status, 0) << run.err.toStdString();
+            EXPECT_EQ(Tool("soxi", {"-s", out}), "12345");
+            EXPECT_EQ(Tool("soxi", {"-c", out}), row.channels);
+            EXPECT_EQ(Tool("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name", "-of",
+                                       "csv=p=0", out}),
+                      row.codec);
+            EXPECT_TRUE(Read(out).Fmt() == Read(in).Fmt()); // written back whole
+        }
+    }
+}
+
+// A wave whose records a DAW would write around the sound: LIST/INFO, "bext", "acid",
+// "smpl" with one loop, "cue " with two points, and an unknown record after "data".
+QByteArray TaggedWave(int frames) {
+    const Format f;
+    QByteArray acid = Le32(1) + QByteArray(8, '\0') + Le32(4) + QByteArray(4, '\0') +
+                      Le32(std::bit_cast<std::uint32_t>(120.0f));
+    QByteArray smpl = QByteArray(28, '\0') + Le32(1) + Le32(0) + Le32(7) + Le32(0) + Le32(0) +
+                      Le32(static_cast<std::uint32_t>(frames - 1)) + Le32(0) + Le32(0);
+    QByteArray cue = Le32(2);
+    for (std::uint32_t at : {0u, static_cast<std::uint32_t>(frames / 2)})
+        cue += Le32(at + 1) + Le32(at) + QByteArray("data") + Le32(0) + Le32(0) + Le32(at);
+    const QByteArray list = QByteArray("INFO") + Record("INAM", "Loop\0");
+    return Riff(Record("fmt ", FmtData(f)) + Record("LIST", list) + Record("bext", "text!") +
+                Record("acid", acid) + Record("smpl", smpl) + Record("cue ", cue) +
+                Record("data", Ramp(frames * f.blockAlign)) + Record("zzzz", "odd"));
+}
+
+TEST(CliMetadata, CarriedThroughAndAdjusted) {
+    QTemporaryDir dir;
+    const QString in = WriteFile(dir, "in.wav", TaggedWave(1000));
+    const WaveFile source = Read(in);
+
+    // 1000 frames to 1500: 1 bar of 4 beats at the new tempo.
+    Outcome run = Cli({"tempo", in, "--samples", "1500", "-o", dir.filePath("long.wav")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const WaveFile out = Read(dir.filePath("long.wav"));
+    ASSERT_EQ(Ids(out), Ids(source));
+    for (std::size_t i = 0; i < out.records.size(); ++i) {
+        const std::int32_t id = out.records[i].id;
+        if (id == FourCC("LIST") || id == FourCC("bext") || id == FourCC("zzzz") ||
+            id == FourCC("fmt ")) {
+            EXPECT_TRUE(out.records[i].bytes == source.records[i].bytes) << FourCCText(id);
+        }
+    }
+    const auto& acid = out.records[3].bytes;
+    EXPECT_EQ(U32(acid, 12), 4u);
+    EXPECT_FLOAT_EQ(std::bit_cast<float>(U32(acid, 20)),
+                    static_cast<float>(BpmFromSamples(1500, 44100, 1, 4)));
+    const auto& smpl = out.records[4].bytes;
+    EXPECT_EQ(U32(smpl, 28), 1u);
+    EXPECT_EQ(U32(smpl, 36 + 8), 0u);
+    EXPECT_EQ(U32(smpl, 36 + 12), 1498u); // 999 x 1.5 = 1498.5, halves to even
+    const auto& cue = out.records[5].bytes;
+    EXPECT_EQ(U32(cue, 0), 2u);
+    EXPECT_EQ(U32(cue, 4 + 24 + 20), 750u);
+
+    // Two pieces of 750: each keeps the points inside it, moved to its start.
+    run = Cli({"split", dir.filePath("long.wav"), "--parts", "2", "-o", dir.filePath("p.wav")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const WaveFile second = Read(dir.filePath("p[2].wav"));
+    EXPECT_EQ(U32(second.records[5].bytes, 0), 1u);
+    EXPECT_EQ(U32(second.records[5].bytes, 4 + 20), 0u);
+    EXPECT_EQ(U32(second.records[4].bytes, 28), 0u); // the loop spans both: in neither
+    EXPECT_EQ(U32(second.records[3].bytes, 12), 2u); // half the beats
+
+    run =
+        Cli({"tempo", in, "--samples", "1500", "--strip-metadata", "-o", dir.filePath("bare.wav")});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(Ids(Read(dir.filePath("bare.wav"))),
+              (std::vector<std::int32_t>{FourCC("fmt "), FourCC("data")}));
+}
+
+// A batch goes on past files that fail, leaves nothing of them, never replaces an output
+// without --force, says how it went, and ends 0, 1 or 2.
+TEST(CliBatch, FailuresForceStatusAndSummary) {
+    QTemporaryDir dir;
+    const Format f;
+    QByteArray mp3Fmt = FmtData({0x55, 2, 44100, 16000, 1, 0});
+    QByteArray cut = Wave(f, Ramp(4000));
+    cut.chop(3000); // "data" says 4000 bytes, 1000 are there
+    const QStringList inputs = {
+        WriteFile(dir, "a.wav", Wave(f, Ramp(4000))),
+        WriteFile(dir, "cut.wav", cut),
+        WriteFile(dir, "mp3.wav", Riff(Record("fmt ", mp3Fmt) + Record("data", Ramp(100)))),
+        WriteFile(dir, "empty.wav", {}),
+        WriteFile(dir, "b.wav", Wave(f, Ramp(8000))),
+    };
+    const QString out = dir.filePath("out");
+    Outcome run = Cli(QStringList{"tempo"} + inputs + QStringList{"--bpm", "128", "-o", out});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.out.contains("5 files: 2 written, 3 failed")) << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains("mp3.wav: unsupported format: MPEG Layer 3"))
+        << run.err.toStdString();
+    // Only the two good outputs, and no temporary left behind.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.wav", "b.wav"}));
+
+    const QByteArray before = ReadFile(QDir(out).filePath("a.wav"));
+    run = Cli({"tempo", inputs[0], "--bpm", "90", "-o", out});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("exists (use --force to replace it)"));
+    EXPECT_EQ(ReadFile(QDir(out).filePath("a.wav")), before);
+    run = Cli({"tempo", inputs[0], "--bpm", "90", "-o", out, "--force"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.contains("1 file: 1 written, 0 failed"));
+    EXPECT_NE(ReadFile(QDir(out).filePath("a.wav")), before);
+
+    // Usage errors: no target, two targets, an unknown resampler, no output.
+    for (const QStringList& args :
+         {QStringList{"tempo", inputs[0], "-o", out},
+          QStringList{"tempo", inputs[0], "--bpm", "1", "--factor", "2", "-o", out},
+          QStringList{"tempo", inputs[0], "--bpm", "1", "--resampler", "cubic", "-o", out},
+          QStringList{"split", inputs[0], "--parts", "2"}, QStringList{}})
+        EXPECT_EQ(Cli(args).status, 2) << args.join(' ').toStdString();
+    EXPECT_EQ(Cli({"--help"}).status, 0);
+    EXPECT_TRUE(Cli({"--version"}).out.startsWith("metronel-cli "));
+
+    // info reads what it can, nested records included, and stops on an empty file.
+    run = Cli({"info", "--json", WriteFile(dir, "tagged.wav", TaggedWave(100)), inputs[3]});
+    EXPECT_EQ(run.status, 1);
+    const QJsonObject first = QJsonDocument::fromJson(run.out.toUtf8())["files"][0].toObject();
+    EXPECT_EQ(first["frames"].toInt(), 100);
+    EXPECT_EQ(first["records"][1]["type"].toString(), "INFO");
+    EXPECT_EQ(first["records"][1]["records"][0]["id"].toString(), "INAM");
+}
+
+} // namespace
+} // namespace metronel::cli
