@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mdlHqResample.h"
 
 #include <soxr.h>

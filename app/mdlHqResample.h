@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Sound as numbers, without widgets: the sample formats of wave files (integer PCM, IEEE

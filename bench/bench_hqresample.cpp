@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures ResampleLoopHq on two-bar stereo loops (44.1 kHz, 16-bit) brought to 128 BPM from
 // several tempos, with the decoding and encoding around it, and prints source frames per
 // second. Best of several runs.

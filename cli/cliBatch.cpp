@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parallel batch and its report.
 #include "cliBatch.h"
 

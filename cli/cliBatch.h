@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Runs one piece of work per file on every core, reporting as the files finish: a progress

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tempo, split and info: each reads its files through Chunkwell, works out the new length
 // with the window's formulas, and writes through the safe-write routine.
 #include "cliCommands.h"

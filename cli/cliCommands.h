@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The commands of metronel-cli over the widget-free core: the arithmetic is the window's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // info: a file's format, length, tempo and the tree of its records.
 #include "cliBatch.h"
 #include "cliCommands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Adjusting "acid", "smpl" and "cue " records to a sound brought to a new length.
 #include "cliMetadata.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Carrying a loop's metadata to a new length: the tempo record "acid" gets the new tempo

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and writing whole wave files record by record for the command line.
 #include "cliWave.h"
 

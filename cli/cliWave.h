@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Wave files as the command line reads and writes them: every top-level record kept whole

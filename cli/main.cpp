@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // metronel-cli: brings whole folders of loops to a tempo, or cuts them into pieces, with
 // the window's own arithmetic.
 #include "cliBatch.h"

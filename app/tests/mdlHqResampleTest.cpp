@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sample formats, their coding, and band-limited loop resampling measured by its spectrum.
 #include "mdlHqResample.h"
 
