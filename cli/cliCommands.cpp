@@ -175,23 +175,15 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
 int RunSplit(const QStringList& files, const QString& out, int parts, int digits,
              const TempoOptions& options) {
     const bool folder = IsFolderOut(files, out);
-    if (!folder && out.size() < 4) {
-        PrintError("the output name must be a folder or a name of at least four characters");
-        return 2;
-    }
     if (folder && !QDir().mkpath(out)) {
         PrintError(Utf8(out) + ": cannot make the folder");
         return 1;
     }
     std::vector<BatchItem> items;
     for (const QString& file : files) {
-        QString baseName = out.chopped(out.size() >= 4 ? 4 : 0);
-        if (folder) {
-            QString name = QFileInfo(file).fileName();
-            if (name.endsWith(QStringLiteral(".wav"), Qt::CaseInsensitive))
-                name.chop(4);
-            baseName = QDir(out).filePath(name);
-        }
+        const QString baseName = folder
+                                     ? QDir(out).filePath(SplitBaseName(QFileInfo(file).fileName()))
+                                     : SplitBaseName(out);
         items.push_back(
             {file,
              [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {

@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     split->add_option("FILE", files, "wave files")->required();
     split
         ->add_option("-o,--output", out,
-                     "a folder, or for one file a name whose last four characters are "
+                     "a folder, or for one file a name whose final \".wav\" is "
                      "dropped, as Split As does")
         ->required();
     split->add_option("--parts", parts, "number of pieces, 1 to 255")

@@ -151,6 +151,11 @@ TEST(CliSplit, PiecesAreSplitAsPieces) {
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(Read(dir.filePath("sub/drum[01].wav")).Frames(), 10);
     EXPECT_EQ(Read(dir.filePath("sub/drum[02].wav")).Frames(), 10);
+    // A name without ".wav" is kept whole, as the window keeps it.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("short"));
+    run = Cli({"split", in, "--parts", "1", "-o", dir.filePath("short/ab")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(Read(dir.filePath("short/ab[1].wav")).Frames(), 20);
 
     // One piece's name taken: nothing of the split is written, nothing replaced.
     const QByteArray taken = ReadFile(dir.filePath("sub/drum[02].wav"));
