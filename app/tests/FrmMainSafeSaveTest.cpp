@@ -108,17 +108,6 @@ QString WriteSparse(const QTemporaryDir& dir, const QString& name, const QByteAr
     return !path.isEmpty() && QFile::resize(path, size) ? path : QString();
 }
 
-// A desktop that also runs a probe whenever the window lets its events through.
-class ProbingDesktop : public ScriptedDesktop {
-public:
-    std::function<void()> onDoEvents;
-    void DoEvents() override {
-        ScriptedDesktop::DoEvents();
-        if (onDoEvents)
-            onDoEvents();
-    }
-};
-
 class SafeSaveTest : public ::testing::Test {
 protected:
     void SetUp() override {

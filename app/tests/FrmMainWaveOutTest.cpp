@@ -29,17 +29,6 @@ namespace {
 
 constexpr int kFrames = 48000;
 
-// A desktop that also runs a probe whenever the window lets its events through.
-class ProbingDesktop : public ScriptedDesktop {
-public:
-    std::function<void()> onDoEvents;
-    void DoEvents() override {
-        ScriptedDesktop::DoEvents();
-        if (onDoEvents)
-            onDoEvents();
-    }
-};
-
 // 16-bit stereo frames numbered 0, 1, 2, ... so that a copy tells which frame it took.
 QByteArray NumberedFrames(int frames) {
     QByteArray d;

@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -121,6 +122,17 @@ public:
     void SetMousePointer(QWidget&, MousePointer pointer) override { pointers.push_back(pointer); }
 
     void DoEvents() override { ++doEventsCalls; }
+};
+
+// A desktop that also runs a probe whenever the window lets its events through.
+class ProbingDesktop : public ScriptedDesktop {
+public:
+    std::function<void()> onDoEvents;
+    void DoEvents() override {
+        ScriptedDesktop::DoEvents();
+        if (onDoEvents)
+            onDoEvents();
+    }
 };
 
 } // namespace metronel::testing
