@@ -56,24 +56,39 @@ void SetTextColour(QWidget& widget, const QColor& colour) {
 }
 
 // Breaks line where it would grow wider than width: after a space where there is one, else
-// between two characters (an address has no spaces). A space never starts a new line.
+// between two characters (an address has no spaces). A space never starts a new line, and
+// words in parentheses ("(Click Here)") go to the next line together where they can.
 QString WrapLine(const QString& line, const QFontMetrics& metrics, int width) {
     QString wrapped;
     qsizetype start = 0;
     qsizetype lastSpace = -1;
+    qsizetype lastOuterSpace = -1; // a space outside parentheses
+    int depth = 0;
     for (qsizetype pos = 0; pos < line.size(); ++pos) {
+        if (line[pos] == u'(')
+            ++depth;
+        else if (line[pos] == u')' && depth > 0)
+            --depth;
         if (line[pos] == u' ') {
             lastSpace = pos;
+            if (depth == 0)
+                lastOuterSpace = pos;
             continue;
         }
         if (pos == start || metrics.horizontalAdvance(line.mid(start, pos - start + 1)) <= width)
             continue;
         // A line broken at a space keeps the space at its end, so the shown text is the
         // caption with line breaks added.
-        const qsizetype next = lastSpace > start ? lastSpace + 1 : pos;
+        const qsizetype at = lastOuterSpace > start ? lastOuterSpace : lastSpace;
+        const qsizetype next = at > start ? at + 1 : pos;
         wrapped += line.mid(start, next - start) + u'\n';
         start = next;
+        // Scan the rest of the new line again, so its spaces can still break it.
+        pos = next - 1;
+        depth = static_cast<int>(line.left(next).count(u'(') - line.left(next).count(u')'));
+        depth = std::max(depth, 0);
         lastSpace = -1;
+        lastOuterSpace = -1;
     }
     return wrapped + line.mid(start);
 }

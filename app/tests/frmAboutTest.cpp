@@ -122,6 +122,7 @@ TEST_F(frmAboutTest, TextsAreBuiltAfreshAtEveryOpening) {
         EXPECT_EQ(about.lblDescription->text(), Shown(kDescription));
         // The support line may be wrapped, never changed otherwise.
         EXPECT_EQ(QString(about.lblSupport->text()).remove(u'\n'), kSupport);
+        EXPECT_TRUE(about.lblSupport->text().contains(QStringLiteral("(Click Here)")));
         ExpectStacked(about);
         about.cmdOK_Click();
         EXPECT_FALSE(about.isVisible());
