@@ -87,8 +87,17 @@ SafeWrite::SafeWrite(QString target) : m_Target(std::move(target)) {
 }
 
 SafeWrite::~SafeWrite() {
+    if (m_WritebackFd >= 0)
+        ::close(m_WritebackFd);
     if (!m_Committed)
         ::unlink(Encode(m_TempPath).constData());
+}
+
+void SafeWrite::StartWriteback(std::int64_t offset, std::int64_t length) {
+    if (m_WritebackFd < 0)
+        m_WritebackFd = ::open(Encode(m_TempPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (m_WritebackFd >= 0)
+        (void)::sync_file_range(m_WritebackFd, offset, length, SYNC_FILE_RANGE_WRITE);
 }
 
 bool SafeWrite::TargetFree(bool replace) const {

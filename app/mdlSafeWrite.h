@@ -14,6 +14,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace metronel {
 
 // A new file written under a hidden temporary name in its target's folder, given the target's
@@ -46,12 +48,18 @@ public:
     // was there and was not to be replaced).
     int Error() const { return m_Error; }
 
+    // Asks the system to start writing length bytes of the temporary from offset to the disk
+    // now, so that Commit's flush finds less left to wait for. Best effort: where that cannot
+    // be done nothing happens, and Commit still flushes everything.
+    void StartWriteback(std::int64_t offset, std::int64_t length);
+
 private:
     QString m_Target;
     QString m_Final; // the target, symbolic links followed
     QString m_TempPath;
     bool m_Committed = false;
     mutable int m_Error = 0;
+    int m_WritebackFd = -1; // opened at the first StartWriteback
 };
 
 // Tells whether name (without folder) is one this program gives its temporaries.

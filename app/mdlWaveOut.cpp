@@ -428,6 +428,7 @@ namespace {
 // once complete and on the disk, so an existing file of that name is never lost. A false
 // from fill, a record that cannot be placed, or headers that do not reach the file make a
 // write that failed; fill may instead set readFailed, for a sound it could not read whole.
+// fill is given the temporary too, to start its writing to the disk early.
 template <typename Fill>
 WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
                         const WAVEFORMATINFO& format, std::size_t dataSize, bool overwrite,
@@ -454,8 +455,8 @@ WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
         const auto fmt = format.ToBytes();
         const auto size = static_cast<std::int32_t>(dataSize);
         written = writer->CreateChild("fmt ", WAVEFORMATINFO::kSize) && writer->WriteRecord(fmt) &&
-                  writer->CreateChild("data", size) && (size == 0 || fill(*writer, readFailed)) &&
-                  writer->Finish();
+                  writer->CreateChild("data", size) &&
+                  (size == 0 || fill(*writer, readFailed, out)) && writer->Finish();
     } catch (const chunkwell::MediaError&) {
         // A record that cannot be placed is a write that failed, not one to skip: skipping
         // would put the sound into the record before it.
@@ -474,6 +475,29 @@ WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
 
 constexpr std::size_t kPieceBuffers = 2;
 
+// Starts the disk writing behind a long write, a stretch at a time, so that the flush before
+// the file takes its name finds little left: the two then overlap instead of following
+// each other.
+class WritebackBehind {
+public:
+    WritebackBehind(SafeWrite& out, const chunkwell::MediaFileWriter& writer)
+        : m_Out(out), m_Start(writer.RecordInfo().FileOffset), m_Done(m_Start) {}
+    // Tells that the record's bytes up to end (from its start) are written.
+    void Written(std::int64_t end) {
+        end += m_Start;
+        if (end - m_Done < kStretch)
+            return;
+        m_Out.StartWriteback(m_Done, end - m_Done);
+        m_Done = end;
+    }
+
+private:
+    static constexpr std::int64_t kStretch = std::int64_t{32} << 20;
+    SafeWrite& m_Out;
+    std::int64_t m_Start;
+    std::int64_t m_Done;
+};
+
 // What SaveWaveAs needs to write a sound brought to n frames piece by piece.
 struct PickedSound {
     std::span<const std::byte> source;
@@ -488,7 +512,7 @@ struct PickedSound {
 // a worker thread picks piece k + 1 (memory only) while this thread writes piece k, so
 // picking and writing overlap and the new sound is never held whole. The writer stays on
 // this thread. Returns false at the first piece that cannot be written.
-bool WritePickedPieces(chunkwell::MediaFileWriter& writer, PickedSound& sound) {
+bool WritePickedPieces(chunkwell::MediaFileWriter& writer, PickedSound& sound, SafeWrite& out) {
     const WAVEFORMATINFO& format = *sound.format;
     const auto frameSize = static_cast<std::size_t>(format.BlockAlign);
     const std::int64_t pieces = (std::int64_t{sound.n} + sound.pieceFrames - 1) / sound.pieceFrames;
@@ -505,10 +529,14 @@ bool WritePickedPieces(chunkwell::MediaFileWriter& writer, PickedSound& sound) {
         ResampleFrameRange(bytes, sound.source, sound.sourceFrames, format.BlockAlign, sound.n,
                            first, static_cast<std::int32_t>(bytes.size() / frameSize), silence);
     };
+    WritebackBehind writeback(out, writer);
     auto write = [&](std::int64_t k) {
         const auto [first, bytes] = piece(k);
-        return writer.WriteRecord(bytes, static_cast<std::int32_t>(first * frameSize),
-                                  static_cast<std::int32_t>(bytes.size()));
+        if (!writer.WriteRecord(bytes, static_cast<std::int32_t>(first * frameSize),
+                                static_cast<std::int32_t>(bytes.size())))
+            return false;
+        writeback.Written(static_cast<std::int64_t>(first * frameSize + bytes.size()));
+        return true;
     };
 
     std::counting_semaphore<> vacant(kPieceBuffers), picked(0);
@@ -558,9 +586,10 @@ bool WritePickedPieces(chunkwell::MediaFileWriter& writer, PickedSound& sound) {
 WaveOutResult WriteWaveFile(chunkwell::MediaSystemLicence& msl, const QString& path,
                             const WAVEFORMATINFO& format, std::span<const std::byte> data,
                             bool overwrite) {
-    return WriteWave(
-        msl, path, format, data.size(), overwrite,
-        [&](chunkwell::MediaFileWriter& writer, bool&) { return writer.WriteRecord(data); });
+    return WriteWave(msl, path, format, data.size(), overwrite,
+                     [&](chunkwell::MediaFileWriter& writer, bool&, SafeWrite&) {
+                         return writer.WriteRecord(data);
+                     });
 }
 
 namespace {
@@ -670,8 +699,8 @@ WaveOutResult SaveWaveAs(chunkwell::MediaSystemLicence& msl, const QString& path
     sound.n = n;
     // A length past 32 bits is refused by WriteWave before anything is written.
     return WriteWave(msl, path, format, static_cast<std::size_t>(bytes), true,
-                     [&](chunkwell::MediaFileWriter& writer, bool&) {
-                         return WritePickedPieces(writer, sound);
+                     [&](chunkwell::MediaFileWriter& writer, bool&, SafeWrite& out) {
+                         return WritePickedPieces(writer, sound, out);
                      });
 }
 
@@ -680,8 +709,17 @@ namespace {
 // Copies the current record of source (dataSize bytes) into the "data" record last added to
 // writer, in the kernel where it can. Sets readFailed when the file no longer holds them all.
 bool CopySound(chunkwell::MediaFileWriter& writer, chunkwell::MediaFileReader& source,
-               std::int32_t dataSize, bool& readFailed) {
-    const bool copied = writer.WriteRecordFrom(source, 0, 0, dataSize);
+               std::int32_t dataSize, bool& readFailed, SafeWrite& out) {
+    // A stretch at a time, so the disk writes the copy while the rest is being copied.
+    constexpr std::int32_t kStretch = std::int32_t{32} << 20;
+    WritebackBehind writeback(out, writer);
+    bool copied = true;
+    for (std::int32_t at = 0; copied && at < dataSize;) {
+        const std::int32_t size = std::min(kStretch, dataSize - at);
+        copied = writer.WriteRecordFrom(source, at, at, size);
+        at += size;
+        writeback.Written(at);
+    }
     // The file may have been cut short meanwhile: then it was the reading that failed.
     readFailed = !SoundIsWhole(source, dataSize);
     return copied && !readFailed;
@@ -697,7 +735,7 @@ namespace {
 // library's objects stay on this thread. Sets readFailed when the file does not hold the sound.
 bool WriteStreamedPieces(chunkwell::MediaFileWriter& writer, chunkwell::MediaFileReader& source,
                          std::int32_t dataSize, const WAVEFORMATINFO& format, std::int32_t n,
-                         bool& readFailed) {
+                         bool& readFailed, SafeWrite& out) {
     const auto frameSize = static_cast<std::size_t>(format.BlockAlign);
     const std::int32_t sourceFrames =
         RoundToInt32(static_cast<double>(dataSize) / static_cast<double>(format.BlockAlign));
@@ -741,12 +779,16 @@ bool WriteStreamedPieces(chunkwell::MediaFileWriter& writer, chunkwell::MediaFil
                             windowFirst[slot], sourceFrames, wholeFrames, format.BlockAlign, n,
                             first, count);
     };
+    WritebackBehind writeback(out, writer);
     auto write = [&](std::int64_t k) {
         const auto [first, count] = destinationOf(k);
         const std::size_t slot = static_cast<std::size_t>(k) % kPieceBuffers;
-        return writer.WriteRecord(picked.span().subspan(slot * pieceBytes, count * frameSize),
-                                  static_cast<std::int32_t>(first * frameSize),
-                                  static_cast<std::int32_t>(count * frameSize));
+        if (!writer.WriteRecord(picked.span().subspan(slot * pieceBytes, count * frameSize),
+                                static_cast<std::int32_t>(first * frameSize),
+                                static_cast<std::int32_t>(count * frameSize)))
+            return false;
+        writeback.Written((std::int64_t{first} + count) * static_cast<std::int64_t>(frameSize));
+        return true;
     };
     auto fail = [&](bool reading) {
         readFailed = reading || !SoundIsWhole(source, dataSize);
@@ -823,10 +865,11 @@ WaveOutResult SaveSoundAs(chunkwell::MediaSystemLicence& msl, const QString& pat
         if (!SoundIsWhole(reader, dataSize))
             return WaveOutFailure(chunkwell::mfec_ReadDataFailed);
         if (IsOwnLength(dataSize, format, n))
-            return WriteWave(msl, path, format, static_cast<std::size_t>(dataSize), true,
-                             [&](chunkwell::MediaFileWriter& writer, bool& readFailed) {
-                                 return CopySound(writer, reader, dataSize, readFailed);
-                             });
+            return WriteWave(
+                msl, path, format, static_cast<std::size_t>(dataSize), true,
+                [&](chunkwell::MediaFileWriter& writer, bool& readFailed, SafeWrite& out) {
+                    return CopySound(writer, reader, dataSize, readFailed, out);
+                });
         if (n < 1 || format.BlockAlign < 1)
             return WriteWaveFile(msl, path, format, {}, true);
         if (std::int64_t{format.BlockAlign} * n > INT32_MAX)
@@ -838,8 +881,9 @@ WaveOutResult SaveSoundAs(chunkwell::MediaSystemLicence& msl, const QString& pat
             static_cast<double>(dataSize / format.BlockAlign) <= 2.0 * (n - 1))
             return WriteWave(
                 msl, path, format, static_cast<std::size_t>(std::int64_t{format.BlockAlign} * n),
-                true, [&](chunkwell::MediaFileWriter& writer, bool& readFailed) {
-                    return WriteStreamedPieces(writer, reader, dataSize, format, n, readFailed);
+                true, [&](chunkwell::MediaFileWriter& writer, bool& readFailed, SafeWrite& out) {
+                    return WriteStreamedPieces(writer, reader, dataSize, format, n, readFailed,
+                                               out);
                 });
         SoundBuffer source;
         if (!ReadSound(reader, dataSize, source))
