@@ -636,16 +636,10 @@ private:
 bool SoundIsWhole(chunkwell::MediaFileReader& reader, std::int32_t dataSize) {
     if (dataSize <= 0)
         return dataSize == 0;
-    // A read past the end of the file succeeds and delivers nothing, leaving the byte as
-    // it was: of two different marks, one is changed by a byte that is there.
+    // A read past the end of the file succeeds but delivers nothing.
     try {
-        for (const std::byte mark : {std::byte{0x00}, std::byte{0xFF}}) {
-            std::array<std::byte, 1> last{mark};
-            if (!reader.ReadRecord(last, dataSize - 1, 1))
-                return false;
-            if (last[0] != mark)
-                return true;
-        }
+        std::array<std::byte, 1> last{};
+        return reader.ReadRecordDelivered(last, dataSize - 1, 1) == 1;
     } catch (const chunkwell::MediaError&) {
         // A record ending past what 32-bit offsets reach cannot be read whole either.
     }

@@ -121,7 +121,7 @@ struct WaveOutResult {
 };
 
 // Tells whether the file holds all dataSize bytes of reader's current record (a truncated
-// file, or a size nobody wrote, does not). Two one-byte reads; no buffer.
+// file, or a size nobody wrote, does not). One one-byte read; no buffer.
 bool SoundIsWhole(chunkwell::MediaFileReader& reader, std::int32_t dataSize);
 
 // Reads the whole current record of reader (dataSize bytes) into source. Returns false,

@@ -129,6 +129,20 @@ std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames,
     return EncodeSamples(resampled, format);
 }
 
+namespace {
+
+// Reads file into wave and works out its target; nothing, with error set, when either fails.
+std::optional<TempoPlan> ReadAndPlan(chunkwell::MediaSystemLicence& msl, const QString& file,
+                                     const TempoOptions& options, WaveFile& wave,
+                                     std::string& error) {
+    error = ReadWave(msl, file, wave);
+    if (!error.empty())
+        return std::nullopt;
+    return PlanTempo(wave, options, error);
+}
+
+} // namespace
+
 int RunTempo(const QStringList& files, const QString& out, const TempoOptions& options) {
     const bool folder = IsFolderOut(files, out);
     if (folder && !QDir().mkpath(out)) {
@@ -145,10 +159,8 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
                              if (duplicate)
                                  return {"another input is written to " + Utf8(output), {}};
                              WaveFile wave;
-                             if (std::string error = ReadWave(msl, file, wave); !error.empty())
-                                 return {error, {}};
                              std::string error;
-                             const auto plan = PlanTempo(wave, options, error);
+                             const auto plan = ReadAndPlan(msl, file, options, wave, error);
                              if (!plan)
                                  return {error, {}};
                              wave.Data() = BringToLength(wave, plan->frames, options.resampler);
@@ -188,10 +200,8 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
             {file,
              [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
                  WaveFile wave;
-                 if (std::string error = ReadWave(msl, file, wave); !error.empty())
-                     return {error, {}};
                  std::string error;
-                 const auto plan = PlanTempo(wave, options, error);
+                 const auto plan = ReadAndPlan(msl, file, options, wave, error);
                  if (!plan)
                      return {error, {}};
                  const std::vector<std::byte> frames =
