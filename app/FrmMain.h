@@ -9,6 +9,7 @@
 // Controls are public, as on a form, so that tests can drive them.
 
 #include "mdlMain.h"
+#include "mdlMainSettings.h"
 #include "toolkit/CommonDialog.h"
 #include "toolkit/Desktop.h"
 

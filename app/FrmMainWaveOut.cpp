@@ -81,6 +81,12 @@ private:
     bool m_AcceptedDrops = false;
 };
 
+// Shows the critical box of a failed write: the library's text, titled "Error: " + code.
+void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result) {
+    desktop.MsgBox(QString::fromStdString(result.errorText), MsgIcon::Critical,
+                   QStringLiteral("Error: ") + QString::number(result.errorCode));
+}
+
 } // namespace
 
 void FrmMain::MnuSaveAs_Click() {
@@ -171,7 +177,9 @@ void FrmMain::MnuSplitAs_Click() {
 
         ProgressBarProgress progress(*pBar, desktop());
         CommandGuard guard(*this, pBar);
-        WriteSplitFiles(frames, format, parts, baseName, msl, progress, desktop());
+        const SplitResult split = WriteSplitFiles(frames, format, parts, baseName, msl, progress);
+        if (!split.failure.Written())
+            ShowWaveOutError(desktop(), split.failure);
     });
     desktop().SetMousePointer(*this, MousePointer::Arrow);
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Starts the program: the remembered folder, then the main window with the command line.
 #include "FrmMain.h"
-#include "mdlMain.h"
+#include "mdlMainSettings.h"
 #include "toolkit/FocusIndicator.h"
 #include "toolkit/QtDesktop.h"
 

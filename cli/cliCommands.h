@@ -5,7 +5,8 @@
 // own (SamplesFromBpm, the semitone shift, PickFrames, FramesPerPart, SplitPieceName), so
 // a length, a tempo or a piece comes out here to the frame as it does there.
 
-#include "cliWave.h"
+#include "mdlLength.h"
+#include "mdlWaveFile.h"
 
 #include <QString>
 #include <QStringList>
@@ -15,12 +16,6 @@
 #include <string>
 
 namespace metronel::cli {
-
-// How the sound is brought to its new length.
-enum class Resampler {
-    Pick, // whole frames picked by index, as Save As and Split As do
-    Hq,   // band-limited, the loop taken as a circle
-};
 
 // What a sound is brought to; None keeps its length.
 struct Target {
@@ -56,11 +51,6 @@ struct TempoPlan {
 // give a tempo in the guess range, a target below one frame, a formula fault).
 std::optional<TempoPlan> PlanTempo(const WaveFile& wave, const TempoOptions& options,
                                    std::string& error);
-
-// Returns wave's "data" brought to frames frames. Pick gives the bytes that Save As writes
-// for the same sound and length. Raises std::bad_alloc.
-std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames,
-                                     Resampler resampler);
 
 // Writes each file brought to the target, to out: a folder (one output of the same name
 // per input), or for one input, a file name. Returns the exit status: 0 when every file

@@ -2,9 +2,9 @@
 // info: a file's format, length, tempo and the tree of its records.
 #include "cliBatch.h"
 #include "cliCommands.h"
-#include "cliWave.h"
 #include "mdlHqResample.h"
 #include "mdlMain.h"
+#include "mdlWaveFile.h"
 
 #include <QFile>
 #include <QFileInfo>

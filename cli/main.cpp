@@ -15,7 +15,7 @@
 
 namespace {
 
-using metronel::cli::Resampler;
+using metronel::Resampler;
 using metronel::cli::Target;
 using metronel::cli::TempoOptions;
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // metronel-cli run as a user runs it, on real files: the bytes it writes, what SoX and
 // FFmpeg read back, the metadata it carries, and how a batch ends.
-#include "cliWave.h"
+#include "mdlWaveFile.h"
 #include "mdlWaveOut.h"
 
 #include "WaveFiles.h"

@@ -2,7 +2,6 @@
 // Frame picking, sound buffers and the writing routines of wave output, on real files.
 #include "mdlWaveOut.h"
 
-#include "ScriptedDesktop.h"
 #include "WaveFiles.h"
 #include "WaveOutTestTools.h"
 
@@ -420,11 +419,10 @@ TEST_F(WaveOutFiles, WriteSplitFilesCutsEveryRowOfThePiecesTable) {
         const QByteArray sound = Ramp(4 * row.totalFrames);
         const QString base = Path(QStringLiteral("t%1p%2").arg(row.totalFrames).arg(row.parts));
         RecordedProgress progress;
-        ScriptedDesktop desktop;
-        EXPECT_EQ(WriteSplitFiles(Bytes(sound), format, static_cast<std::uint8_t>(row.parts), base,
-                                  msl, progress, desktop),
-                  row.parts);
-        EXPECT_TRUE(desktop.msgBoxes.empty());
+        const SplitResult split = WriteSplitFiles(
+            Bytes(sound), format, static_cast<std::uint8_t>(row.parts), base, msl, progress);
+        EXPECT_EQ(split.complete, row.parts);
+        EXPECT_TRUE(split.failure.Written());
         int offset = 0;
         for (int k = 1; k <= row.parts; ++k) {
             const QString piece = SplitPieceName(base, k);
@@ -443,9 +441,9 @@ TEST_F(WaveOutFiles, WriteSplitFilesCutsEveryRowOfThePiecesTable) {
 
 TEST_F(WaveOutFiles, WriteSplitFilesRefusesZeroPartsBeforeWritingAnything) {
     RecordedProgress progress;
-    ScriptedDesktop desktop;
-    EXPECT_THROW(WriteSplitFiles(Bytes(Ramp(40)), format, 0, Path("z"), msl, progress, desktop),
-                 CalcError);
+    EXPECT_THROW(
+        static_cast<void>(WriteSplitFiles(Bytes(Ramp(40)), format, 0, Path("z"), msl, progress)),
+        CalcError);
     EXPECT_TRUE(progress.values.empty());
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 }
@@ -460,19 +458,16 @@ TEST_F(WaveOutFiles, WriteSplitFilesStopsAtAPieceThatFailsToWrite) {
             limit = std::make_unique<FileSizeLimit>(16 * 1024);
         }
     } progress;
-    ScriptedDesktop desktop;
-    const int complete =
-        WriteSplitFiles(Bytes(sound), format, 3, Path("f"), msl, progress, desktop);
+    const SplitResult split = WriteSplitFiles(Bytes(sound), format, 3, Path("f"), msl, progress);
     progress.limit.reset();
-    EXPECT_EQ(complete, 1);
+    EXPECT_EQ(split.complete, 1);
     EXPECT_EQ(DataOf(Path("f[1].wav")), sound.left(40000));
     ExpectSox(Path("f[1].wav"), 10000);
     EXPECT_FALSE(QFile::exists(Path("f[2].wav"))); // the incomplete piece is removed
     EXPECT_FALSE(QFile::exists(Path("f[3].wav"))); // and no more are attempted
-    ASSERT_EQ(desktop.msgBoxes.size(), 1u);
-    EXPECT_EQ(desktop.msgBoxes[0].text, "An error occurred trying to write to this file.");
-    EXPECT_EQ(desktop.msgBoxes[0].title, "Error: 4");
-    EXPECT_EQ(desktop.msgBoxes[0].icon, MsgIcon::Critical);
+    EXPECT_EQ(split.failure.outcome, WaveOutResult::Outcome::WriteFailed);
+    EXPECT_EQ(split.failure.errorText, "An error occurred trying to write to this file.");
+    EXPECT_EQ(split.failure.errorCode, 4);
     EXPECT_EQ(progress.values.back(), progress.minimum);
 }
 

@@ -2,7 +2,6 @@
 #include "mdlWaveOut.h"
 
 #include "mdlSafeWrite.h"
-#include "toolkit/Desktop.h"
 
 #include <QFile>
 
@@ -888,11 +887,6 @@ WaveOutResult SaveSoundAs(chunkwell::MediaSystemLicence& msl, const QString& pat
     }
 }
 
-void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result) {
-    desktop.MsgBox(QString::fromStdString(result.errorText), MsgIcon::Critical,
-                   QStringLiteral("Error: ") + QString::number(result.errorCode));
-}
-
 // ---- Split ----
 
 QString SplitPieceName(const QString& baseName, int k) {
@@ -905,9 +899,9 @@ std::int32_t FramesPerPart(std::int32_t totalFrames, std::uint8_t parts) {
     return RoundToInt32(static_cast<double>(totalFrames) / static_cast<double>(parts));
 }
 
-int WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& formatRecord,
-                    std::uint8_t parts, const QString& baseName, chunkwell::MediaSystemLicence& msl,
-                    SplitProgress& progress, Desktop& desktop) {
+SplitResult WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& formatRecord,
+                            std::uint8_t parts, const QString& baseName,
+                            chunkwell::MediaSystemLicence& msl, SplitProgress& progress) {
     const std::int16_t blockAlign = formatRecord.BlockAlign;
     if (blockAlign < 1)
         throw CalcError("no frames: block align below 1");
@@ -925,24 +919,24 @@ int WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& for
 
     std::int32_t remaining = totalFrames;
     std::size_t position = 0;
-    int complete = 0;
+    SplitResult split;
     for (int k = 1; k <= parts; ++k) {
         const std::int32_t count = remaining <= framesPerPart ? remaining : framesPerPart;
         const auto bytes = static_cast<std::size_t>(blockAlign) * static_cast<std::size_t>(count);
         const WaveOutResult result = WriteWaveFile(msl, SplitPieceName(baseName, k), formatRecord,
                                                    frames.subspan(position, bytes), false);
         if (!result.Written()) {
-            ShowWaveOutError(desktop, result);
+            split.failure = result;
             break;
         }
-        ++complete;
+        ++split.complete;
         position += bytes;
         remaining -= count;
         progress.SetValue(k);
         progress.ProcessEvents();
     }
     progress.SetValue(minimum);
-    return complete;
+    return split;
 }
 
 } // namespace metronel

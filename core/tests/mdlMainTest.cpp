@@ -1,29 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Settings, file names and the format record, without any window.
+// File names and the format record, without any window.
 #include "mdlMain.h"
-#include "ScriptedDesktop.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
 using namespace metronel;
-using metronel::testing::ScriptedDesktop;
-
-TEST(mdlMainSettings, EntryIsReadOrRootAndWrittenBack) {
-    ScriptedDesktop desktop;
-    g_UserFilePath = "stale";
-    LoadSettings(desktop);
-    EXPECT_EQ(g_UserFilePath, "/");
-
-    desktop.settings["Settings/UserFilePath"] = "/home/me/loops/";
-    LoadSettings(desktop);
-    EXPECT_EQ(g_UserFilePath, "/home/me/loops/");
-    g_UserFilePath = "";
-    SaveSettings(desktop);
-    EXPECT_EQ(desktop.settings.value("Settings/UserFilePath", "missing"), "");
-    EXPECT_EQ(desktop.settings.size(), 1);
-}
 
 TEST(mdlMainFileNames, TitleAndFolderSplitAtLastSlash) {
     struct Row {

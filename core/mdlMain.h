@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Program-wide procedures without widgets: the remembered folder and its settings entry,
-// file names, the wave format record, number texts and the tempo formulas.
+// Program-wide procedures without widgets: file names, the wave format record, number texts
+// and the tempo formulas.
 
 #include <QString>
 #include <QStringList>
@@ -19,21 +19,12 @@
 
 namespace metronel {
 
-class Desktop;
-
 inline constexpr const char* kAppTitle = "Metronel";
 inline constexpr int kVersionMajor = 3;
 inline constexpr int kVersionMinor = 4;
 
-// ---- Settings and file names (mdlMain.cpp) ----
+// ---- File names (mdlMain.cpp) ----
 
-// The remembered folder: ends in "/", or is empty.
-extern QString g_UserFilePath;
-
-// Reads g_UserFilePath from "Settings"/"UserFilePath"; "/" when there is none.
-void LoadSettings(Desktop& desktop);
-// Writes g_UserFilePath to "Settings"/"UserFilePath".
-void SaveSettings(Desktop& desktop);
 // Returns the part of path after its last "/", or the whole path.
 QString GetFileTitle(const QString& path);
 // Returns path up to and including its last "/", or empty text.

@@ -19,8 +19,6 @@
 
 namespace metronel {
 
-class Desktop;
-
 // A zero-filled byte buffer for a whole sound (up to 2 GiB). It is an anonymous mapping
 // advised for transparent huge pages: for buffers this large, first-touch page faults
 // cost far more than the copies themselves. Raises std::bad_alloc when it cannot be had.
@@ -165,9 +163,6 @@ WaveOutResult SaveSoundAs(chunkwell::MediaSystemLicence& msl, const QString& pat
 // Returns the outcome of a failure with the library's code and text.
 WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code);
 
-// Shows the critical box of a failed write: the library's text, titled "Error: " + code.
-void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result);
-
 // What the split drives while it writes: a progress display and the event loop.
 class SplitProgress {
 public:
@@ -187,13 +182,19 @@ QString SplitPieceName(const QString& baseName, int k);
 // rounded share, the last pieces taking what remains. Raises CalcError for parts 0.
 std::int32_t FramesPerPart(std::int32_t totalFrames, std::uint8_t parts);
 
+// What became of a split: the pieces complete on the disk, and the failure that ended it.
+struct SplitResult {
+    int complete = 0;
+    WaveOutResult failure; // Written when every piece was
+};
+
 // Writes frames as parts consecutive pieces of equal length, each a new wave file named by
 // SplitPieceName, never replacing a file (each through SafeWrite, as WriteWaveFile). A piece
-// that cannot be created or written ends the split with its box on desktop; complete pieces
-// stay, and no part of the failed one. Removes stale temporaries from the folder first. Returns the
-// number of complete pieces. Raises CalcError for parts 0, before anything is written.
-int WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& formatRecord,
-                    std::uint8_t parts, const QString& baseName, chunkwell::MediaSystemLicence& msl,
-                    SplitProgress& progress, Desktop& desktop);
+// that cannot be created or written ends the split with its failure in the result; complete
+// pieces stay, and no part of the failed one. Removes stale temporaries from the folder first.
+// Raises CalcError for parts 0, before anything is written.
+SplitResult WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& formatRecord,
+                            std::uint8_t parts, const QString& baseName,
+                            chunkwell::MediaSystemLicence& msl, SplitProgress& progress);
 
 } // namespace metronel

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Reading and writing whole wave files record by record for the command line.
-#include "cliWave.h"
+// Reading and writing whole wave files record by record, every record kept.
+#include "mdlWaveFile.h"
 
 #include "mdlHqResample.h"
 
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <utility>
 
-namespace metronel::cli {
+namespace metronel {
 
 namespace {
 
@@ -206,4 +206,4 @@ std::string WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path, c
     return {};
 }
 
-} // namespace metronel::cli
+} // namespace metronel

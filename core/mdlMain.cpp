@@ -1,17 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "mdlMain.h"
 
-#include "toolkit/Desktop.h"
-
 #include <limits>
 
 namespace metronel {
 
 namespace {
-const QString kSection = QStringLiteral("Settings");
-const QString kKey = QStringLiteral("UserFilePath");
-const QString kDefaultFolder = QStringLiteral("/");
-
 std::uint32_t ByteAt(std::span<const std::byte> bytes, std::size_t i) {
     return i < bytes.size() ? std::to_integer<std::uint32_t>(bytes[i]) : 0;
 }
@@ -32,16 +26,6 @@ void PutLE(std::array<std::byte, WAVEFORMATINFO::kSize>& out, std::size_t at, st
         out[at + i] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
 }
 } // namespace
-
-QString g_UserFilePath;
-
-void LoadSettings(Desktop& desktop) {
-    g_UserFilePath = desktop.GetSetting(kSection, kKey, kDefaultFolder);
-}
-
-void SaveSettings(Desktop& desktop) {
-    desktop.SaveSetting(kSection, kKey, g_UserFilePath);
-}
 
 QString GetFileTitle(const QString& path) {
     return path.mid(path.lastIndexOf(u'/') + 1);

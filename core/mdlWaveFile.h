@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Wave files as the command line reads and writes them: every top-level record kept whole
-// and in order, so a copy can carry the metadata through.
+// Wave files read and written whole: every top-level record kept whole and in order, so a
+// copy can carry the metadata through.
 //
 //   chunkwell::MediaSystemLicence msl;            // one per thread
 //   WaveFile wave;
@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-namespace metronel::cli {
+namespace metronel {
 
 // One top-level record: its identifier and its bytes, without header or pad byte.
 struct WaveRecord {
@@ -83,4 +83,4 @@ std::string SafeWriteError(const SafeWrite& safe);
 std::string WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path, const WaveFile& wave,
                       bool replace);
 
-} // namespace metronel::cli
+} // namespace metronel

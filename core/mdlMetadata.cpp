@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Adjusting "acid", "smpl" and "cue " records to a sound brought to a new length.
-#include "cliMetadata.h"
+#include "mdlMetadata.h"
 
 #include <bit>
 #include <cmath>
 #include <optional>
 
-namespace metronel::cli {
+namespace metronel {
 
 namespace {
 
@@ -125,4 +125,4 @@ void StripMetadata(WaveFile& wave) {
     wave.dataIndex = fmtFirst ? 1 : 0;
 }
 
-} // namespace metronel::cli
+} // namespace metronel

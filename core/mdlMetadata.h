@@ -5,12 +5,12 @@
 // and beat count, "smpl" loop points and "cue " positions move with the sound; every other
 // record stays as it was.
 
-#include "cliWave.h"
+#include "mdlWaveFile.h"
 
 #include <cstdint>
 #include <vector>
 
-namespace metronel::cli {
+namespace metronel {
 
 // Where the output's frames come from: the sound of sourceFrames frames brought to frames
 // frames, of which the output holds count frames from first on (all of them, or a piece).
@@ -32,4 +32,4 @@ void AdjustMetadata(std::vector<WaveRecord>& records, const FrameMap& map, doubl
 // Keeps only "fmt " and "data".
 void StripMetadata(WaveFile& wave);
 
-} // namespace metronel::cli
+} // namespace metronel

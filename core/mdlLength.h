@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// Bringing a sound to a new length: the one routine behind the window's Save As and Split
+// As and the command line's tempo and split, so that a method gives the same bytes in both.
+//
+//   wave.Data() = BringToLength(wave, frames, Resampler::Hq);
+
+#include "mdlWaveFile.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace metronel {
+
+// How a sound is brought to its new length.
+enum class Resampler {
+    Pick, // whole frames picked by index, as Save As and Split As have always done
+    Hq,   // band-limited, the loop taken as a circle
+};
+
+// Returns wave's "data" brought to frames frames. Pick gives the bytes that Save As writes
+// for the same sound and length; Hq needs a format SampleFormatFromFmt reads (ReadWave has
+// checked it). At the sound's own length "data" comes back unchanged. Raises std::bad_alloc.
+std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames,
+                                     Resampler resampler);
+
+} // namespace metronel
