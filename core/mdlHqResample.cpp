@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "mdlHqResample.h"
 
+#include "mdlBytes.h"
+#include "mdlMain.h"
+
 #include <soxr.h>
 
 #include <algorithm>
@@ -27,13 +30,6 @@ constexpr std::uint16_t kTagExtensible = 0xFFFE;
 constexpr std::uint8_t kGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                         0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-std::uint32_t Le(std::span<const std::byte> bytes, std::size_t at, int count) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < count; ++i)
-        value |= std::to_integer<std::uint32_t>(bytes[at + i]) << (8 * i);
-    return value;
-}
-
 void RequireValid(const SampleFormat& f) {
     if (!f.IsValid())
         throw std::invalid_argument("sample format cannot be coded");
@@ -53,19 +49,19 @@ bool SampleFormat::IsValid() const {
 std::optional<SampleFormat> SampleFormatFromFmt(std::span<const std::byte> fmt) {
     if (fmt.size() < 16)
         return std::nullopt;
-    std::uint32_t tag = Le(fmt, 0, 2);
-    const auto channels = static_cast<int>(Le(fmt, 2, 2));
-    const auto blockAlign = static_cast<int>(Le(fmt, 12, 2));
-    const auto containerBits = static_cast<int>(Le(fmt, 14, 2));
+    auto tag = static_cast<std::uint32_t>(GetLE(fmt, 0, 2));
+    const auto channels = static_cast<int>(GetLE(fmt, 2, 2));
+    const auto blockAlign = static_cast<int>(GetLE(fmt, 12, 2));
+    const auto containerBits = static_cast<int>(GetLE(fmt, 14, 2));
     int bits = containerBits;
     bool exactContainer = true;
     if (tag == kTagExtensible) {
-        if (fmt.size() < 40 || Le(fmt, 16, 2) < 22)
+        if (fmt.size() < 40 || GetLE(fmt, 16, 2) < 22)
             return std::nullopt;
         if (std::memcmp(fmt.data() + 28, kGuidTail, sizeof kGuidTail) != 0)
             return std::nullopt;
-        tag = Le(fmt, 24, 4);
-        if (const auto valid = static_cast<int>(Le(fmt, 18, 2)); valid != 0)
+        tag = static_cast<std::uint32_t>(GetLE(fmt, 24, 4));
+        if (const auto valid = static_cast<int>(GetLE(fmt, 18, 2)); valid != 0)
             bits = valid;
         // The container is BitsPerSample exactly; padding below the valid bits is allowed.
         if (containerBits % 8 != 0 || channels < 1 || blockAlign != channels * containerBits / 8)
@@ -99,10 +95,9 @@ std::vector<double> DecodeSamples(std::span<const std::byte> data, const SampleF
     if (f.kind == SampleFormat::Kind::Float) {
         for (std::size_t i = 0; i < count; ++i, p += container) {
             if (container == 4) {
-                out[i] = std::bit_cast<float>(Le({p, 4}, 0, 4));
+                out[i] = std::bit_cast<float>(static_cast<std::uint32_t>(GetLE({p, 4}, 0, 4)));
             } else {
-                const std::uint64_t lo = Le({p, 8}, 0, 4), hi = Le({p, 8}, 4, 4);
-                out[i] = std::bit_cast<double>(lo | hi << 32);
+                out[i] = std::bit_cast<double>(GetLE({p, 8}, 0, 8));
             }
         }
         return out;
@@ -114,7 +109,9 @@ std::vector<double> DecodeSamples(std::span<const std::byte> data, const SampleF
     constexpr double kScale = 1.0 / 2147483648.0;
     for (std::size_t i = 0; i < count; ++i, p += container) {
         const std::uint32_t top =
-            (Le({p, container}, 0, static_cast<int>(container)) << shift) ^ flip;
+            (static_cast<std::uint32_t>(GetLE({p, container}, 0, static_cast<int>(container)))
+             << shift) ^
+            flip;
         out[i] = static_cast<double>(static_cast<std::int32_t>(top)) * kScale;
     }
     return out;
@@ -159,7 +156,7 @@ std::vector<std::byte> EncodeSamples(std::span<const double> samples, const Samp
         else if (y <= -scale)
             q = -scale;
         else if (y == y)
-            q = std::nearbyint(y);
+            q = RoundHalfEven(y);
         const auto top = (static_cast<std::uint32_t>(static_cast<std::int32_t>(q)) << shift) ^ flip;
         put(top >> drop, container);
     }

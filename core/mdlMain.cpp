@@ -1,31 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "mdlMain.h"
 
+#include "mdlBytes.h"
+
 #include <limits>
 
 namespace metronel {
-
-namespace {
-std::uint32_t ByteAt(std::span<const std::byte> bytes, std::size_t i) {
-    return i < bytes.size() ? std::to_integer<std::uint32_t>(bytes[i]) : 0;
-}
-
-std::int16_t Int16At(std::span<const std::byte> bytes, std::size_t i) {
-    return static_cast<std::int16_t>(
-        static_cast<std::uint16_t>(ByteAt(bytes, i) | ByteAt(bytes, i + 1) << 8));
-}
-
-std::int32_t Int32At(std::span<const std::byte> bytes, std::size_t i) {
-    return static_cast<std::int32_t>(ByteAt(bytes, i) | ByteAt(bytes, i + 1) << 8 |
-                                     ByteAt(bytes, i + 2) << 16 | ByteAt(bytes, i + 3) << 24);
-}
-
-void PutLE(std::array<std::byte, WAVEFORMATINFO::kSize>& out, std::size_t at, std::uint32_t value,
-           int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out[at + i] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
-}
-} // namespace
 
 QString GetFileTitle(const QString& path) {
     return path.mid(path.lastIndexOf(u'/') + 1);
@@ -50,12 +30,12 @@ QString CommandLineFileName(const QStringList& arguments) {
 
 WAVEFORMATINFO WAVEFORMATINFO::FromBytes(std::span<const std::byte> bytes) {
     WAVEFORMATINFO f;
-    f.FormatTag = Int16At(bytes, 0);
-    f.Channels = Int16At(bytes, 2);
-    f.SamplesPerSec = Int32At(bytes, 4);
-    f.AvgBytesPerSec = Int32At(bytes, 8);
-    f.BlockAlign = Int16At(bytes, 12);
-    f.BitsPerSample = Int16At(bytes, 14);
+    f.FormatTag = static_cast<std::int16_t>(GetLE(bytes, 0, 2));
+    f.Channels = static_cast<std::int16_t>(GetLE(bytes, 2, 2));
+    f.SamplesPerSec = static_cast<std::int32_t>(GetLE(bytes, 4, 4));
+    f.AvgBytesPerSec = static_cast<std::int32_t>(GetLE(bytes, 8, 4));
+    f.BlockAlign = static_cast<std::int16_t>(GetLE(bytes, 12, 2));
+    f.BitsPerSample = static_cast<std::int16_t>(GetLE(bytes, 14, 2));
     return f;
 }
 

@@ -74,6 +74,8 @@ double ToDouble(const QString& text);
 float ToSingle(const QString& text);
 // Parses text and rounds it to the nearest int32, halves to even.
 std::int32_t ToInt32(const QString& text);
+// Rounds to the nearest whole number, halves to even, whatever the floating rounding mode.
+double RoundHalfEven(double value);
 // Rounds to the nearest int32, halves to even; raises CalcError out of range.
 std::int32_t RoundToInt32(double value);
 // Writes a double with at most 15 significant digits in the user's notation.
@@ -92,17 +94,20 @@ std::int32_t ShiftBySemitones(std::int32_t samples, std::int32_t semitones);
 
 // ---- Errors ----
 
-// Runs one step of a routine that goes on after a failed step: the library's raised
-// errors, failed conversions and failed allocations end the step, not the routine.
-// Returns whether the step completed.
+// Runs one step of a routine that goes on after a failed step: every error the core and the
+// library document ends the step, not the routine: the library's raised errors and failed
+// conversions (both runtime errors, as are a resampler's and the system's), failed
+// allocations, and the range, length and argument errors of the sound routines. Returns
+// whether the step completed.
 template <typename Step> bool SkipOnError(Step&& step) {
     try {
         std::forward<Step>(step)();
         return true;
-    } catch (const chunkwell::MediaError&) {
-    } catch (const CalcError&) {
+    } catch (const std::runtime_error&) { // chunkwell::MediaError, CalcError among them
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
+    } catch (const std::out_of_range&) {
+    } catch (const std::invalid_argument&) {
     }
     return false;
 }

@@ -2,6 +2,9 @@
 // Adjusting "acid", "smpl" and "cue " records to a sound brought to a new length.
 #include "mdlMetadata.h"
 
+#include "mdlBytes.h"
+#include "mdlMain.h"
+
 #include <bit>
 #include <cmath>
 #include <optional>
@@ -10,25 +13,13 @@ namespace metronel {
 
 namespace {
 
-std::uint32_t GetU32(const std::vector<std::byte>& b, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = v << 8 | std::to_integer<std::uint32_t>(b[at + static_cast<std::size_t>(i)]);
-    return v;
-}
-
-void PutU32(std::vector<std::byte>& b, std::size_t at, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i)
-        b[at + i] = static_cast<std::byte>(v >> (8 * i));
-}
-
 // Maps a source position to one of the output, or nothing when it falls outside a piece.
 std::optional<std::uint32_t> MapPosition(const FrameMap& map, std::uint32_t position) {
     if (map.sourceFrames < 1 || map.count < 1)
         return std::nullopt;
     const double scaled = static_cast<double>(position) * static_cast<double>(map.frames) /
                           static_cast<double>(map.sourceFrames);
-    const auto q = static_cast<std::int64_t>(std::nearbyint(scaled)) - map.first; // to even
+    const auto q = static_cast<std::int64_t>(RoundHalfEven(scaled)) - map.first;
     const bool piece = map.first != 0 || map.count != map.frames;
     if (piece && (q < 0 || q >= map.count))
         return std::nullopt;
@@ -40,27 +31,27 @@ void AdjustSmpl(std::vector<std::byte>& b, const FrameMap& map) {
     constexpr std::size_t kHeader = 36, kLoop = 24;
     if (b.size() < kHeader)
         return;
-    const std::uint32_t declared = GetU32(b, 28);
+    const std::uint32_t declared = static_cast<std::uint32_t>(GetLE(b, 28, 4));
     const std::size_t fit = (b.size() - kHeader) / kLoop;
     const std::size_t loops = declared < fit ? declared : fit;
     std::vector<std::byte> kept(b.begin(), b.begin() + kHeader);
     std::uint32_t count = 0;
     for (std::size_t i = 0; i < loops; ++i) {
         const std::size_t at = kHeader + i * kLoop;
-        const auto start = MapPosition(map, GetU32(b, at + 8));
-        const auto end = MapPosition(map, GetU32(b, at + 12));
+        const auto start = MapPosition(map, static_cast<std::uint32_t>(GetLE(b, at + 8, 4)));
+        const auto end = MapPosition(map, static_cast<std::uint32_t>(GetLE(b, at + 12, 4)));
         if (!start || !end)
             continue;
         kept.insert(kept.end(), b.begin() + static_cast<std::ptrdiff_t>(at),
                     b.begin() + static_cast<std::ptrdiff_t>(at + kLoop));
-        PutU32(kept, kept.size() - kLoop + 8, *start);
-        PutU32(kept, kept.size() - kLoop + 12, *end);
+        PutLE(kept, kept.size() - kLoop + 8, *start, 4);
+        PutLE(kept, kept.size() - kLoop + 12, *end, 4);
         ++count;
     }
     // The sampler's own data after the loops goes along unchanged.
     kept.insert(kept.end(), b.begin() + static_cast<std::ptrdiff_t>(kHeader + loops * kLoop),
                 b.end());
-    PutU32(kept, 28, count);
+    PutLE(kept, 28, count, 4);
     b = std::move(kept);
 }
 
@@ -68,36 +59,40 @@ void AdjustCue(std::vector<std::byte>& b, const FrameMap& map) {
     constexpr std::size_t kHeader = 4, kPoint = 24;
     if (b.size() < kHeader)
         return;
-    const std::uint32_t declared = GetU32(b, 0);
+    const std::uint32_t declared = static_cast<std::uint32_t>(GetLE(b, 0, 4));
     const std::size_t fit = (b.size() - kHeader) / kPoint;
     const std::size_t points = declared < fit ? declared : fit;
     std::vector<std::byte> kept(b.begin(), b.begin() + kHeader);
     std::uint32_t count = 0;
     for (std::size_t i = 0; i < points; ++i) {
         const std::size_t at = kHeader + i * kPoint;
-        const auto offset = MapPosition(map, GetU32(b, at + 20));
+        const auto offset = MapPosition(map, static_cast<std::uint32_t>(GetLE(b, at + 20, 4)));
         if (!offset)
             continue;
         kept.insert(kept.end(), b.begin() + static_cast<std::ptrdiff_t>(at),
                     b.begin() + static_cast<std::ptrdiff_t>(at + kPoint));
         const std::size_t put = kept.size() - kPoint;
-        if (const auto position = MapPosition(map, GetU32(b, at + 4)))
-            PutU32(kept, put + 4, *position);
-        PutU32(kept, put + 20, *offset);
+        if (const auto position = MapPosition(map, static_cast<std::uint32_t>(GetLE(b, at + 4, 4))))
+            PutLE(kept, put + 4, *position, 4);
+        PutLE(kept, put + 20, *offset, 4);
         ++count;
     }
     kept.insert(kept.end(), b.begin() + static_cast<std::ptrdiff_t>(kHeader + points * kPoint),
                 b.end());
-    PutU32(kept, 0, count);
+    PutLE(kept, 0, count, 4);
     b = std::move(kept);
 }
 
 void AdjustAcid(std::vector<std::byte>& b, double bpm, double beats) {
     if (b.size() < 24)
         return;
-    const double rounded = std::nearbyint(beats);
-    PutU32(b, 12, rounded < 0 ? 0 : static_cast<std::uint32_t>(rounded));
-    PutU32(b, 20, std::bit_cast<std::uint32_t>(static_cast<float>(bpm)));
+    const double rounded = RoundHalfEven(beats);
+    PutLE(b, 12,
+          rounded < 0            ? 0
+          : rounded > UINT32_MAX ? UINT32_MAX
+                                 : static_cast<std::uint32_t>(rounded),
+          4);
+    PutLE(b, 20, std::bit_cast<std::uint32_t>(static_cast<float>(bpm)), 4);
 }
 
 } // namespace

@@ -138,13 +138,18 @@ std::int32_t ToInt32(const QString& text) {
     return RoundToInt32(ToDouble(text));
 }
 
+double RoundHalfEven(double value) {
+    double whole = std::floor(value);
+    const double fraction = value - whole; // exact for every double
+    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0))
+        whole += 1.0;
+    return whole;
+}
+
 std::int32_t RoundToInt32(double value) {
     if (!std::isfinite(value))
         Fail("invalid operation");
-    double whole = std::floor(value);
-    double fraction = value - whole; // exact for every double
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0))
-        whole += 1.0;
+    const double whole = RoundHalfEven(value);
     if (whole < -2147483648.0 || whole > 2147483647.0)
         Fail("out of range");
     return static_cast<std::int32_t>(whole);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
+#include <vector>
 
 using namespace metronel;
 
@@ -136,4 +138,20 @@ TEST(CheckFormat, OverflowingProductRaises) {
     // The edge itself still fits: -2 x 2^30 is the lowest int32.
     f.SamplesPerSec = 1 << 30;
     EXPECT_EQ(CheckFormat(f), FormatCheck::Inconsistent);
+}
+
+TEST(mdlMainErrors, SkipOnErrorEndsTheStepForEveryDocumentedError) {
+    const std::vector<std::function<void()>> raisers = {
+        [] { throw chunkwell::RangeError("no current record"); },
+        [] { throw chunkwell::OverflowError("leaves 32 bits"); },
+        [] { throw CalcError("division by zero"); },
+        [] { throw std::bad_alloc(); },
+        [] { throw std::length_error("destination too small"); },
+        [] { throw std::out_of_range("frames outside the sound"); },
+        [] { throw std::invalid_argument("no channels"); },
+        [] { throw std::runtime_error("the resampler failed"); },
+    };
+    for (const auto& raise : raisers)
+        EXPECT_FALSE(SkipOnError(raise));
+    EXPECT_TRUE(SkipOnError([] {}));
 }
