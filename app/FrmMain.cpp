@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FrmMain.h"
 
+#include "mdlWaveFile.h"
 #include "toolkit/BlackText.h"
 #include "toolkit/UpDown.h"
 
@@ -320,47 +321,36 @@ bool FrmMain::OpenFile(const QString& FileName) {
         return fail();
     }
 
-    // Walk the top container up to its "data" record. A format must have been read
-    // before it, or nothing that follows could use the sound.
-    const std::int32_t fmtID = msl.FormatRecordID("fmt ");
-    const std::int32_t dataID = msl.FormatRecordID("data");
+    // The one walk, up to the "data" record. A format must have been met before it, or
+    // nothing that follows could use the sound; each format met is checked as it stands.
+    const WaveWalk walk = WalkWave(*m_Reader, WalkTo::Data);
     bool haveFormat = false;
-    bool haveData = false;
-    SkipOnError([&] { m_Reader->MoveFirst(); });
-    while (!m_Reader->EOF_()) {
-        std::int32_t id = 0;
-        const bool known = SkipOnError([&] { id = m_Reader->RecordInfo().RecordID; });
-        // No wave file holds an all-zero identifier before its sound: what lies here is a
-        // run of zero bytes, each 8 of them an empty record, which would take minutes and
-        // gigabytes to walk. The file is refused as one without sound.
-        if (known && id == 0)
-            break;
-        if (id == fmtID) {
-            // Only the first 16 bytes are the record's fields; a shorter record leaves
-            // the rest zero.
-            std::array<std::byte, WAVEFORMATINFO::kSize> bytes{};
-            SkipOnError([&] {
-                const std::int32_t size = std::clamp<std::int32_t>(
-                    m_Reader->RecordInfo().RecordSize, 0, WAVEFORMATINFO::kSize);
-                if (size > 0)
-                    (void)m_Reader->ReadRecord(bytes, 0, size); // a failed read fails the check
-            });
-            m_WaveFormat = WAVEFORMATINFO::FromBytes(bytes);
-            std::int32_t check = -1;
-            SkipOnError([&] { check = CheckWaveFormat(m_WaveFormat); });
-            if (check != 0)
-                return fail();
-            haveFormat = true;
-        } else if (id == dataID) {
-            SkipOnError([&] { m_DataInfo = m_Reader->RecordInfo(); });
-            haveData = true;
-            break;
-        }
-        const std::int32_t before = m_Reader->Position();
-        SkipOnError([&] { m_Reader->MoveNext(); });
-        if (m_Reader->Position() == before)
-            break; // the walk cannot go on
+    const bool haveData = walk.data.has_value();
+    for (const RecordPlace& record : walk.records) {
+        if (record.id != FourCC("fmt "))
+            continue;
+        // Only the first 16 bytes are the record's fields; a shorter record leaves the rest
+        // zero, and a failed read fails the check.
+        std::array<std::byte, WAVEFORMATINFO::kSize> bytes{};
+        SkipOnError([&] {
+            m_Reader->MoveTo(record.position);
+            const std::int32_t size =
+                std::clamp<std::int32_t>(record.size, 0, WAVEFORMATINFO::kSize);
+            if (size > 0)
+                (void)m_Reader->ReadRecord(bytes, 0, size);
+        });
+        m_WaveFormat = WAVEFORMATINFO::FromBytes(bytes);
+        std::int32_t check = -1;
+        SkipOnError([&] { check = CheckWaveFormat(m_WaveFormat); });
+        if (check != 0)
+            return fail();
+        haveFormat = true;
     }
+    if (haveData)
+        SkipOnError([&] {
+            m_Reader->MoveTo(walk.records[*walk.data].position);
+            m_DataInfo = m_Reader->RecordInfo();
+        });
     if (!haveFormat || !haveData) {
         m_Desktop.MsgBox(kFileTypeText, MsgIcon::Critical, kFileTypeTitle);
         return fail();

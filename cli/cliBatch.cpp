@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
@@ -21,6 +22,15 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
+// A reason is one line: a line break in a name or a text becomes a space, so that a script
+// reading the errors line by line sees one failure per line.
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
+
 class Report {
 public:
     Report(std::size_t total, const char* verb)
@@ -35,7 +45,8 @@ public:
         if (!outcome.error.empty()) {
             ++m_Failed;
             std::fflush(stdout);
-            std::fprintf(stderr, "metronel-cli: %s: %s\n", name.c_str(), outcome.error.c_str());
+            std::fprintf(stderr, "metronel-cli: %s: %s\n", OneLine(name).c_str(),
+                         OneLine(outcome.error).c_str());
         } else if (!m_Terminal) {
             std::printf("%s: %s\n", name.c_str(), outcome.done.c_str());
             std::fflush(stdout);
@@ -106,7 +117,13 @@ private:
 
 void PrintError(const std::string& text) {
     std::fflush(stdout);
-    std::fprintf(stderr, "metronel-cli: %s\n", text.c_str());
+    std::fprintf(stderr, "metronel-cli: %s\n", OneLine(text).c_str());
+}
+
+std::string Reason(const WaveOutResult& failure) {
+    if (failure.systemError == EEXIST && failure.reason.empty())
+        return "exists (use --force to replace it)";
+    return failure.OneLine();
 }
 
 int RunBatch(const std::vector<BatchItem>& items, int jobs, const char* verb) {

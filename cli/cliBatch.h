@@ -4,6 +4,8 @@
 // Runs one piece of work per file on every core, reporting as the files finish: a progress
 // bar on a terminal, one plain line per file otherwise, and a summary at the end.
 
+#include "mdlFailure.h"
+
 #include <chunkwell/MediaSystemLicence.h>
 
 #include <QString>
@@ -35,7 +37,10 @@ struct BatchItem {
 // whatever it needs. Returns 0 when every item succeeded, 1 otherwise.
 int RunBatch(const std::vector<BatchItem>& items, int jobs, const char* verb);
 
-// Prints "metronel-cli: " + text to the error stream.
+// Prints "metronel-cli: " + text to the error stream, on one line.
 void PrintError(const std::string& text);
+
+// Returns the one-line reason the command line gives for failure.
+std::string Reason(const WaveOutResult& failure);
 
 } // namespace metronel::cli

@@ -110,9 +110,10 @@ namespace {
 std::optional<TempoPlan> ReadAndPlan(chunkwell::MediaSystemLicence& msl, const QString& file,
                                      const TempoOptions& options, WaveFile& wave,
                                      std::string& error) {
-    error = ReadWave(msl, file, wave);
-    if (!error.empty())
+    if (const WaveOutResult read = ReadWave(msl, file, wave); !read.Written()) {
+        error = Reason(read);
         return std::nullopt;
+    }
     return PlanTempo(wave, options, error);
 }
 
@@ -145,9 +146,10 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
                                  AdjustMetadata(wave.records,
                                                 {plan->sourceFrames, plan->frames, 0, plan->frames},
                                                 plan->bpm, double{plan->bars} * plan->beats);
-                             if (error = WriteWave(msl, output, wave, options.force);
-                                 !error.empty())
-                                 return {Utf8(output) + ": " + error, {}};
+                             if (const WaveOutResult written =
+                                     WriteWave(msl, output, wave, options.force);
+                                 !written.Written())
+                                 return {Utf8(output) + ": " + Reason(written), {}};
                              return {{},
                                      "wrote " + Utf8(output) + " (" + std::to_string(plan->frames) +
                                          " frames, " + Number(plan->bpm) + " bpm)"};
@@ -184,63 +186,35 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                  wave.Data().clear();
                  wave.Data().shrink_to_fit();
                  const auto align = static_cast<std::size_t>(wave.BlockAlign());
-                 // As Split As counts: rounded, but never an incomplete last frame.
-                 std::int32_t total =
-                     RoundToInt32(static_cast<double>(frames.size()) / static_cast<double>(align));
-                 total = std::min<std::int64_t>(total, frames.size() / align);
-                 const std::int32_t perPart =
-                     FramesPerPart(total, static_cast<std::uint8_t>(parts));
-                 QStringList names;
-                 for (int k = 1; k <= parts; ++k)
-                     names << (digits > 0
-                                   ? baseName + u'[' +
-                                         QStringLiteral("%1").arg(k, digits, 10, QChar(u'0')) +
-                                         QStringLiteral("].wav")
-                                   : SplitPieceName(baseName, k));
-                 // Every piece is written under its temporary name first and named only
-                 // when all are complete: a file half split leaves no piece, and replaces
-                 // nothing.
-                 std::vector<std::unique_ptr<SafeWrite>> safes;
-                 for (const QString& name : names) {
-                     safes.push_back(std::make_unique<SafeWrite>(name));
-                     if (!safes.back()->TargetFree(options.force))
-                         return {Utf8(name) + ": " + SafeWriteError(*safes.back()), {}};
-                 }
-                 std::int32_t remaining = total;
-                 std::size_t position = 0;
-                 for (int k = 1; k <= parts; ++k) {
-                     const std::int32_t count = remaining <= perPart ? remaining : perPart;
-                     WaveFile piece = wave;
-                     const auto bytes = align * static_cast<std::size_t>(count);
-                     piece.Data().assign(frames.begin() + static_cast<std::ptrdiff_t>(position),
-                                         frames.begin() +
-                                             static_cast<std::ptrdiff_t>(position + bytes));
-                     if (options.stripMetadata)
-                         StripMetadata(piece);
-                     else
-                         AdjustMetadata(piece.records,
-                                        {plan->sourceFrames, total,
-                                         static_cast<std::int64_t>(position / align), count},
-                                        plan->bpm,
-                                        double{plan->bars} * plan->beats * count /
-                                            std::max<std::int32_t>(total, 1));
-                     if (error = WriteWaveTemporary(msl, *safes[k - 1], piece); !error.empty())
-                         return {Utf8(names[k - 1]) + ": " + error, {}};
-                     position += bytes;
-                     remaining -= count;
-                 }
-                 for (int k = 1; k <= parts; ++k)
-                     if (!safes[k - 1]->Commit(options.force)) {
-                         // Only a name taken since the check, or a failing disk. Without
-                         // --force the pieces already named were new, and go; with it they
-                         // replaced older ones and are kept.
-                         for (int named = 1; named < k && !options.force; ++named)
-                             QFile::remove(names[named - 1]);
-                         return {Utf8(names[k - 1]) + ": " + SafeWriteError(*safes[k - 1]), {}};
-                     }
+                 const SplitPlan split =
+                     PlanSplit(frames.size(), wave.BlockAlign(), static_cast<std::uint8_t>(parts),
+                               baseName, digits);
+                 // A file half split leaves no piece, and replaces nothing.
+                 const SplitResult written = WriteSplitPieces(
+                     msl, split, SplitCommit::AllOrNone, options.force, [&](std::size_t k) {
+                         const SplitPlan::Piece& at = split.pieces[k];
+                         WaveFile piece = wave;
+                         const auto start =
+                             frames.begin() + static_cast<std::ptrdiff_t>(at.first * align);
+                         piece.Data().assign(start,
+                                             start + static_cast<std::ptrdiff_t>(at.count * align));
+                         if (options.stripMetadata)
+                             StripMetadata(piece);
+                         else
+                             AdjustMetadata(
+                                 piece.records,
+                                 {plan->sourceFrames, split.totalFrames, at.first, at.count},
+                                 plan->bpm,
+                                 double{plan->bars} * plan->beats * at.count /
+                                     std::max<std::int32_t>(split.totalFrames, 1));
+                         return piece;
+                     });
+                 if (!written.failure.Written())
+                     return {Utf8(written.failedName) + ": " + Reason(written.failure), {}};
                  return {{},
                          "wrote " + std::to_string(parts) + " pieces of " +
-                             std::to_string(perPart) + " frames (" + Number(plan->bpm) + " bpm)"};
+                             std::to_string(split.framesPerPart) + " frames (" + Number(plan->bpm) +
+                             " bpm)"};
              },
              Memory(file, options.resampler)});
     }

@@ -2,7 +2,7 @@
 // info: a file's format, length, tempo and the tree of its records.
 #include "cliBatch.h"
 #include "cliCommands.h"
-#include "mdlHqResample.h"
+#include "mdlBytes.h"
 #include "mdlMain.h"
 #include "mdlWaveFile.h"
 
@@ -20,122 +20,94 @@ namespace metronel::cli {
 
 namespace {
 
-// Walks beyond these are taken to be running over garbage.
-constexpr int kMaxRecords = 10000;
+// Nested lists deeper than this are taken to be running over garbage.
 constexpr int kMaxDepth = 8;
 
 bool IsContainer(std::int32_t id) {
     return id == FourCC("RIFF") || id == FourCC("LIST");
 }
 
-struct Walk {
-    int records = 0;
-    std::vector<std::byte> fmt;
-    std::int64_t dataSize = -1;
-};
+QJsonObject RecordObject(std::int32_t id, std::int64_t offset, std::int32_t size) {
+    return {{"id", QString::fromStdString(FourCCText(id))},
+            {"offset", static_cast<qint64>(offset - 8)},
+            {"size", size}};
+}
 
-// Returns the records of reader's container, descending into "LIST" records.
-QJsonArray WalkRecords(chunkwell::MediaFileReader& reader, int depth, Walk& walk) {
+// Returns the records inside a "LIST" record, and the lists inside those. The walk to the
+// file's own records is the front door's; only what lies inside them is walked here.
+QJsonArray NestedRecords(chunkwell::MediaFileReader& reader, int depth, int& walked) {
     QJsonArray records;
     for (reader.MoveFirst(); !reader.EOF_(); reader.MoveNext()) {
         const chunkwell::MEDIARECORDINFO info = reader.RecordInfo();
-        // Zeros where a record should start are the end of what was written.
-        if (info.RecordID == 0 || ++walk.records > kMaxRecords)
+        if (info.RecordID == 0 || ++walked > kMaxWaveRecords)
             break;
-        QJsonObject record{{"id", QString::fromStdString(FourCCText(info.RecordID))},
-                           {"offset", static_cast<qint64>(info.FileOffset) - 8},
-                           {"size", info.RecordSize}};
-        if (depth == 0 && info.RecordID == FourCC("fmt ") && walk.fmt.empty() &&
-            info.RecordSize > 0 && info.RecordSize <= 4096) {
-            walk.fmt.resize(static_cast<std::size_t>(info.RecordSize));
-            if (!reader.ReadRecord(walk.fmt))
-                walk.fmt.clear();
-        } else if (depth == 0 && info.RecordID == FourCC("data") && walk.dataSize < 0) {
-            walk.dataSize = info.RecordSize;
-        }
+        QJsonObject record = RecordObject(info.RecordID, info.FileOffset, info.RecordSize);
         if (IsContainer(info.RecordID) && info.RecordSize >= 4 && depth < kMaxDepth) {
             auto inner = reader.ExpandChunk();
             record.insert("type", QString::fromStdString(FourCCText(inner->ChunkType())));
-            record.insert("records", WalkRecords(*inner, depth + 1, walk));
+            record.insert("records", NestedRecords(*inner, depth + 1, walked));
         }
         records.append(record);
     }
     return records;
 }
 
-QString TagName(std::uint32_t tag) {
-    switch (tag) {
-    case 1:
-        return QStringLiteral("PCM");
-    case 3:
-        return QStringLiteral("IEEE float");
-    case 0xFFFE:
-        return QStringLiteral("extensible");
-    default:
-        return QString::fromStdString(FormatTagName(static_cast<std::uint16_t>(tag)));
+QJsonArray TopRecords(WaveScan& scan) {
+    QJsonArray records;
+    int walked = 0;
+    for (const RecordPlace& place : scan.walk.records) {
+        QJsonObject record = RecordObject(place.id, place.offset, place.size);
+        if (IsContainer(place.id) && place.size >= 4) {
+            try {
+                scan.reader->MoveTo(place.position);
+                auto inner = scan.reader->ExpandChunk();
+                record.insert("type", QString::fromStdString(FourCCText(inner->ChunkType())));
+                record.insert("records", NestedRecords(*inner, 1, walked));
+            } catch (const chunkwell::MediaError&) {
+                // What lies inside cannot be placed: the record is listed without it.
+            }
+        }
+        records.append(record);
     }
-}
-
-std::uint32_t Le(const std::vector<std::byte>& b, std::size_t at, int bytes) {
-    std::uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        if (at + static_cast<std::size_t>(i) < b.size())
-            v = v << 8 | std::to_integer<std::uint32_t>(b[at + static_cast<std::size_t>(i)]);
-        else
-            v <<= 8;
-    return v;
+    return records;
 }
 
 QJsonObject Describe(chunkwell::MediaSystemLicence& msl, const QString& path, float bars,
                      float beats) {
     QJsonObject file{{"file", path}};
-    try {
-        auto reader = msl.OpenMediaFile(QFile::encodeName(path).toStdString());
-        if (!reader) {
-            file.insert("error", QString::fromStdString(msl.DisplayError()));
-            return file;
-        }
-        if (QFileInfo(path).size() < 12) {
-            file.insert("error", QStringLiteral("too short for a RIFF file"));
-            return file;
-        }
-        file.insert("container", QString::fromStdString(FourCCText(reader->ChunkID())));
-        file.insert("type", QString::fromStdString(FourCCText(reader->ChunkType())));
-        file.insert("size", reader->ChunkSize());
-        if (reader->ChunkID() != FourCC("RIFF")) {
-            file.insert("error", reader->ChunkID() == FourCC("RF64")
-                                     ? QStringLiteral("RF64 files are not supported")
-                                     : QStringLiteral("not a RIFF file"));
-            return file;
-        }
-        Walk walk;
-        file.insert("records", WalkRecords(*reader, 0, walk));
-        if (walk.fmt.size() >= 16) {
-            const std::uint32_t tag = Le(walk.fmt, 0, 2);
-            QJsonObject format{{"tag", static_cast<int>(tag)},
-                               {"name", TagName(tag)},
-                               {"channels", static_cast<int>(Le(walk.fmt, 2, 2))},
-                               {"rate", static_cast<qint64>(Le(walk.fmt, 4, 4))},
-                               {"bits", static_cast<int>(Le(walk.fmt, 14, 2))},
-                               {"blockAlign", static_cast<int>(Le(walk.fmt, 12, 2))}};
-            if (tag == 0xFFFE && walk.fmt.size() >= 40)
-                format.insert("subFormat", TagName(Le(walk.fmt, 24, 2)));
-            file.insert("format", format);
-            const auto align = static_cast<std::int64_t>(Le(walk.fmt, 12, 2));
-            const auto rate = static_cast<std::int32_t>(Le(walk.fmt, 4, 4));
-            // Frames and tempo only where a frame is a block: not for compressed formats.
-            if (walk.dataSize >= 0 && align > 0 && rate > 0 && SampleFormatFromFmt(walk.fmt)) {
-                const auto frames = static_cast<std::int32_t>(walk.dataSize / align);
-                file.insert("frames", frames);
-                file.insert("seconds", static_cast<double>(frames) / rate);
-                SkipOnError([&] { file.insert("bpm", BpmFromSamples(frames, rate, bars, beats)); });
-            }
-        }
-        if (walk.fmt.empty() || walk.dataSize < 0)
-            file.insert("error", walk.fmt.empty() ? QStringLiteral("no \"fmt \" record")
-                                                  : QStringLiteral("no \"data\" record"));
-    } catch (const chunkwell::MediaError& error) {
-        file.insert("error", QStringLiteral("unreadable records: ") + error.what());
+    WaveScan scan;
+    const WaveOutResult scanned = ScanWave(msl, path, scan);
+    if (!scanned.Written())
+        file.insert("error", QString::fromStdString(Reason(scanned)));
+    if (scan.container == 0)
+        return file; // nothing was read
+    file.insert("container", QString::fromStdString(FourCCText(scan.container)));
+    file.insert("type", QString::fromStdString(FourCCText(scan.type)));
+    // The size field is unsigned: a RIFF file may declare up to 4 GiB.
+    file.insert("size", static_cast<qint64>(static_cast<std::uint32_t>(scan.size)));
+    file.insert("records", TopRecords(scan));
+    if (scan.fmt.size() >= WAVEFORMATINFO::kSize) {
+        const auto tag = static_cast<std::uint16_t>(GetLE(scan.fmt, 0, 2));
+        QJsonObject format{{"tag", static_cast<int>(tag)},
+                           {"name", QString::fromStdString(FormatTagName(tag))},
+                           {"channels", static_cast<int>(GetLE(scan.fmt, 2, 2))},
+                           {"rate", static_cast<qint64>(GetLE(scan.fmt, 4, 4))},
+                           {"bits", static_cast<int>(GetLE(scan.fmt, 14, 2))},
+                           {"blockAlign", static_cast<int>(GetLE(scan.fmt, 12, 2))}};
+        if (tag == 0xFFFE && scan.fmt.size() >= 40)
+            format.insert("subFormat", QString::fromStdString(FormatTagName(
+                                           static_cast<std::uint16_t>(GetLE(scan.fmt, 24, 2)))));
+        file.insert("format", format);
+    }
+    // Frames and tempo only for a sound the commands can use, so that info and tempo agree.
+    if (scanned.Written()) {
+        const auto align = static_cast<std::int64_t>(GetLE(scan.fmt, 12, 2));
+        const auto rate = static_cast<std::int32_t>(GetLE(scan.fmt, 4, 4));
+        const auto frames =
+            static_cast<std::int32_t>(scan.walk.records[*scan.walk.data].size / align);
+        file.insert("frames", frames);
+        file.insert("seconds", static_cast<double>(frames) / rate);
+        SkipOnError([&] { file.insert("bpm", BpmFromSamples(frames, rate, bars, beats)); });
     }
     return file;
 }

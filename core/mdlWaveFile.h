@@ -6,10 +6,15 @@
 //
 //   chunkwell::MediaSystemLicence msl;            // one per thread
 //   WaveFile wave;
-//   if (std::string error = ReadWave(msl, "loop.wav", wave); !error.empty()) ...
+//   if (auto read = ReadWave(msl, "loop.wav", wave); !read.Written()) ... read.OneLine()
 //   wave.Data() = newFrames;                       // then adjust the metadata
-//   std::string error = WriteWave(msl, "out.wav", wave, false);
+//   auto written = WriteWave(msl, "out.wav", wave, false);
+//
+// Every reader of wave files comes in through one walk (WalkWave): the window's open on its
+// own reader, up to "data"; ScanWave and ReadWave for the command line, to the end, with the
+// same limits and the same reasons for the same file.
 
+#include "mdlFailure.h"
 #include "mdlSafeWrite.h"
 
 #include <chunkwell/MediaSystemLicence.h>
@@ -18,6 +23,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,29 +65,80 @@ struct WaveFile {
     std::int32_t Frames() const;
 };
 
-// Returns the name of a format tag the program cannot read ("MPEG Layer 3", "A-law"...),
-// or "format tag 0x....".
+// Returns the name of a format tag ("PCM", "MPEG Layer 3", "A-law"...), or
+// "format tag 0x....".
 std::string FormatTagName(std::uint16_t tag);
 
-// Reads path into wave. Returns an empty text on success, or a one-line reason: not a wave
-// file, RF64, a format that is not PCM or float (named), no "fmt " or "data", a record
-// that cannot be read.
-std::string ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave);
+// Where one record of a container lies.
+struct RecordPlace {
+    std::int32_t id = 0;
+    std::int32_t size = 0;     // as its header declares it
+    std::int64_t offset = 0;   // of its data in the file
+    std::int32_t position = 0; // the reader's Position() on it
+};
+
+// A walk that meets more records than this is taken to be running over garbage.
+inline constexpr int kMaxWaveRecords = 100000;
+
+// How far WalkWave goes.
+enum class WalkTo {
+    Data, // up to and including the first "data", where the reader is left standing
+    End,  // through the whole container
+};
+
+// What one walk found.
+struct WaveWalk {
+    std::vector<RecordPlace> records; // in file order
+    std::optional<std::size_t> fmt;   // index of the first "fmt "
+    std::optional<std::size_t> data;  // index of the first "data"
+    bool tooMany = false;             // stopped at kMaxWaveRecords records
+    std::string stoppedBy;            // the library's text, when it could not place a record
+};
+
+// Walks reader's records from the first. Stops at an all-zero identifier (zero bytes, not
+// records), where the walk cannot advance and at kMaxWaveRecords records (tooMany). A record
+// the library cannot place ends its scan (stoppedBy), but the walk goes on over the records
+// found before it. Raises nothing.
+WaveWalk WalkWave(chunkwell::MediaFileReader& reader, WalkTo to);
+
+// A wave file opened and walked by ScanWave.
+struct WaveScan {
+    std::shared_ptr<chunkwell::MediaFileReader> reader;
+    std::int32_t container = 0; // "RIFF", "RF64"...
+    std::int32_t type = 0;      // "WAVE"...
+    std::int32_t size = 0;      // the container's size field
+    std::int64_t fileSize = 0;
+    WaveWalk walk;
+    std::vector<std::byte> fmt; // the first "fmt " record's bytes
+};
+
+// Opens path shared for reading and walks it to the end. Returns Written when it is a wave
+// file the programs can use, or the failure with its one-line reason: the system's (a
+// missing file, a folder, a file another program holds), too short, RF64/BW64, not
+// RIFF/WAVE, too many or unreadable records, a record the file ends inside, no "fmt " or
+// "data", a format that is not PCM or float (named), a corrupt format. What was found
+// before a refusal stays in scan.
+WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveScan& scan);
+
+// Reads path into wave, every record whole and in order, after ScanWave's checks. Returns
+// Written, or the failure with its one-line reason.
+WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave);
 
 // Writes wave as "RIFF"/"WAVE" holding its records in order under safe's temporary name,
-// finished; Commit gives it its name. Returns an empty text on success, or a one-line
-// reason.
-std::string WriteWaveTemporary(chunkwell::MediaSystemLicence& msl, SafeWrite& safe,
-                               const WaveFile& wave);
+// finished; Commit gives it its name. Returns Written, or the failure (with the system's
+// error number where it gave one).
+WaveOutResult WriteWaveTemporary(chunkwell::MediaSystemLicence& msl, SafeWrite& safe,
+                                 const WaveFile& wave);
 
-// Returns the reason a SafeWrite failed, from its error number.
-std::string SafeWriteError(const SafeWrite& safe);
+// Returns the failure of a SafeWrite, from its error number (EEXIST: the target was there
+// and was not to be replaced, code 2).
+WaveOutResult SafeWriteFailure(const SafeWrite& safe);
 
 // Writes wave to path as "RIFF"/"WAVE" holding its records in order, under a temporary
 // name in the same folder that becomes path only once the file is complete; an existing
-// path is replaced only when replace is set. Returns an empty text on success, or a
-// one-line reason; nothing is left behind on failure.
-std::string WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path, const WaveFile& wave,
-                      bool replace);
+// path is replaced only when replace is set. Returns Written, or the failure; nothing is
+// left behind on failure.
+WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
+                        const WaveFile& wave, bool replace);
 
 } // namespace metronel

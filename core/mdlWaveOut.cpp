@@ -15,24 +15,6 @@
 
 namespace metronel {
 
-WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code) {
-    WaveOutResult result;
-    switch (code) {
-    case chunkwell::mfec_ReadDataFailed:
-        result.outcome = WaveOutResult::Outcome::ReadFailed;
-        break;
-    case chunkwell::mfec_CreateFileFailed:
-        result.outcome = WaveOutResult::Outcome::CreateFailed;
-        break;
-    default:
-        result.outcome = WaveOutResult::Outcome::WriteFailed;
-        break;
-    }
-    result.errorCode = code;
-    result.errorText = chunkwell::ErrorText(code);
-    return result;
-}
-
 namespace {
 
 // Writes path as "RIFF"/"WAVE" holding "fmt " and a "data" record of dataSize bytes, which
@@ -49,20 +31,21 @@ WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
     // The name is checked as creating it in place would have: a file held open by a reader
     // or writer, or one that may not be replaced, is refused before anything is written.
     if (!out.TargetFree(overwrite))
-        return WaveOutFailure(chunkwell::mfec_CreateFileFailed);
+        return SystemFailure(chunkwell::mfec_CreateFileFailed, out.Error());
     if (dataSize > static_cast<std::size_t>(INT32_MAX))
         return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
-    WaveOutResult result;
+    errno = 0;
     auto writer =
         msl.CreateMediaFile(QFile::encodeName(out.TempPath()).toStdString(), "RIFF", "WAVE");
     if (!writer) {
-        result.outcome = WaveOutResult::Outcome::CreateFailed;
+        WaveOutResult result = SystemFailure(chunkwell::mfec_CreateFileFailed, errno);
         result.errorCode = msl.Error();
         result.errorText = msl.DisplayError();
         return result; // a temporary left by a failed header write goes with out
     }
     bool written = false;
     bool readFailed = false;
+    errno = 0;
     try {
         const auto fmt = format.ToBytes();
         const auto size = static_cast<std::int32_t>(dataSize);
@@ -74,15 +57,15 @@ WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
         // would put the sound into the record before it.
         written = false;
     }
+    const int writeError = errno;
     writer.reset(); // closes the file; its headers are written already
     if (readFailed)
         return WaveOutFailure(chunkwell::mfec_ReadDataFailed);
     if (!written)
-        return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
+        return SystemFailure(chunkwell::mfec_WriteToDataFailed, writeError);
     if (!out.Commit(overwrite))
-        return WaveOutFailure(out.Error() == EEXIST ? chunkwell::mfec_CreateFileFailed
-                                                    : chunkwell::mfec_WriteToDataFailed);
-    return result;
+        return SafeWriteFailure(out);
+    return {};
 }
 
 // Starts the disk writing behind a long write, a stretch at a time, so that the flush before

@@ -5,7 +5,9 @@
 // one wave file or numbered pieces through Chunkwell. The window's Save As and Split As
 // only gather their inputs here and show what comes back; benchmarks call the same code.
 
+#include "mdlFailure.h"
 #include "mdlMain.h"
+#include "mdlWaveFile.h"
 
 #include <chunkwell/MediaSystemLicence.h>
 
@@ -13,9 +15,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace metronel {
 
@@ -103,21 +107,6 @@ SoundBuffer PickFrames(std::span<const std::byte> source, std::int32_t dataSize,
 // case the sound is written as it is.
 bool IsOwnLength(std::int32_t dataSize, const WAVEFORMATINFO& format, std::int32_t n);
 
-// The outcome of writing one wave file.
-struct WaveOutResult {
-    enum class Outcome {
-        Written,      // complete, on the disk and under its name
-        CreateFailed, // the file could not be created (code 2, or the library's own)
-        WriteFailed,  // the file could not be written or finished (code 4); nothing changed
-        ReadFailed,   // the open sound could not be read whole (code 3); nothing was written
-    };
-    Outcome outcome = Outcome::Written;
-    std::int32_t errorCode = 0;
-    std::string errorText;
-
-    bool Written() const { return outcome == Outcome::Written; }
-};
-
 // Tells whether the file holds all dataSize bytes of reader's current record (a truncated
 // file, or a size nobody wrote, does not). One one-byte read; no buffer.
 bool SoundIsWhole(chunkwell::MediaFileReader& reader, std::int32_t dataSize);
@@ -160,9 +149,6 @@ WaveOutResult SaveSoundAs(chunkwell::MediaSystemLicence& msl, const QString& pat
                           const WAVEFORMATINFO& format, chunkwell::MediaFileReader& reader,
                           std::int32_t dataSize, std::int32_t n);
 
-// Returns the outcome of a failure with the library's code and text.
-WaveOutResult WaveOutFailure(chunkwell::MediaFileErrorCodes code);
-
 // What the split drives while it writes: a progress display and the event loop.
 class SplitProgress {
 public:
@@ -175,17 +161,43 @@ public:
     virtual void ProcessEvents() = 0;
 };
 
-// Returns the name of piece k: baseName + "[" + k + "].wav".
-QString SplitPieceName(const QString& baseName, int k);
+// Returns the name of piece k: baseName + "[" + k + "].wav", k zero-padded to digits digits.
+QString SplitPieceName(const QString& baseName, int k, int digits = 0);
 
 // Returns the frame count of each piece of a split of totalFrames into parts: the
 // rounded share, the last pieces taking what remains. Raises CalcError for parts 0.
 std::int32_t FramesPerPart(std::int32_t totalFrames, std::uint8_t parts);
 
+// How a sound's frames are cut into pieces: the one split plan of the window and the
+// command line.
+struct SplitPlan {
+    struct Piece {
+        std::int32_t first = 0; // frame
+        std::int32_t count = 0; // frames
+        QString name;
+    };
+    std::int32_t totalFrames = 0;   // rounded, but never an incomplete last frame
+    std::int32_t framesPerPart = 0; // the rounded share; the last pieces take what remains
+    std::vector<Piece> pieces;
+};
+
+// Returns the plan for cutting a sound of bytes bytes of blockAlign-byte frames into parts
+// pieces named after baseName (SplitPieceName with digits). Raises CalcError for parts 0 or
+// a block align below 1.
+SplitPlan PlanSplit(std::size_t bytes, std::int32_t blockAlign, std::uint8_t parts,
+                    const QString& baseName, int digits = 0);
+
+// When the pieces of a split take their names.
+enum class SplitCommit {
+    EachPiece, // as each is written: a split that fails keeps the pieces before (the window)
+    AllOrNone, // once all are written: a split that fails leaves none (the command line)
+};
+
 // What became of a split: the pieces complete on the disk, and the failure that ended it.
 struct SplitResult {
     int complete = 0;
     WaveOutResult failure; // Written when every piece was
+    QString failedName;    // the piece whose name or writing failed
 };
 
 // Writes frames as parts consecutive pieces of equal length, each a new wave file named by
@@ -196,5 +208,16 @@ struct SplitResult {
 SplitResult WriteSplitFiles(std::span<const std::byte> frames, const WAVEFORMATINFO& formatRecord,
                             std::uint8_t parts, const QString& baseName,
                             chunkwell::MediaSystemLicence& msl, SplitProgress& progress);
+
+// Writes the pieces of plan, piece k holding the records makePiece(k) gives, each through
+// SafeWrite, replacing a file of its name only with replace. With EachPiece a piece takes its
+// name as soon as it is written; with AllOrNone every name is checked first and the pieces
+// take their names only when all are written, and a failure leaves none of this split's new
+// files (with replace, files already replaced stay replaced). progress, when given, is told
+// after each piece. Returns the complete pieces and the failure that ended the split.
+SplitResult WriteSplitPieces(chunkwell::MediaSystemLicence& msl, const SplitPlan& plan,
+                             SplitCommit commit, bool replace,
+                             const std::function<WaveFile(std::size_t k)>& makePiece,
+                             SplitProgress* progress = nullptr);
 
 } // namespace metronel

@@ -48,8 +48,8 @@ Outcome Cli(const QStringList& arguments) {
 WaveFile Read(const QString& path) {
     chunkwell::MediaSystemLicence msl;
     WaveFile wave;
-    const std::string error = ReadWave(msl, path, wave);
-    EXPECT_EQ(error, "") << path.toStdString();
+    const WaveOutResult read = ReadWave(msl, path, wave);
+    EXPECT_TRUE(read.Written()) << path.toStdString() << ": " << read.OneLine();
     return wave;
 }
 
@@ -353,6 +353,36 @@ TEST(CliBatch, FailuresForceStatusAndSummary) {
     EXPECT_EQ(first["frames"].toInt(), 100);
     EXPECT_EQ(first["records"][1]["type"].toString(), "INFO");
     EXPECT_EQ(first["records"][1]["records"][0]["id"].toString(), "INAM");
+}
+
+// One front door: info, tempo and split give the same file the same reason, on one line.
+TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
+    QTemporaryDir dir;
+    const Format f;
+    QByteArray bw64 = Wave(f, Ramp(400));
+    bw64.replace(0, 4, "BW64");
+    QByteArray cut = Wave(f, Ramp(4 * 4410));
+    cut.chop(4 * (4410 - 236)); // the sound stops after 236 frames
+    struct Row {
+        QString file;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {WriteFile(dir, "bw.wav", bw64), "BW64 files are not supported"},
+        {WriteFile(dir, "cut.wav", cut),
+         "the \"data\" record is cut short: the file ends 16696 bytes before it does"},
+        {dir.filePath("missing.wav"), "cannot open: No such file or directory"},
+    };
+    for (const Row& row : rows)
+        for (const QStringList& command :
+             {QStringList{"info"}, QStringList{"tempo", "--bpm", "120", "-o", dir.filePath("t/")},
+              QStringList{"split", "--parts", "2", "-o", dir.filePath("s/")}}) {
+            const Outcome run = Cli(command + QStringList{row.file});
+            EXPECT_EQ(run.status, 1) << command[0].toStdString();
+            EXPECT_EQ(run.err.split(u'\n', Qt::SkipEmptyParts),
+                      QStringList{"metronel-cli: " + row.file + ": " + row.reason})
+                << command[0].toStdString();
+        }
 }
 
 } // namespace

@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: MIT
+// The one front door for reading a wave file: one walk to its records, one set of checks,
+// the same reasons for the window's open and every command.
+#include "mdlWaveFile.h"
+
+#include "mdlBytes.h"
+#include "mdlHqResample.h"
+#include "mdlMain.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+namespace metronel {
+
+namespace {
+
+std::string Quoted(std::int32_t id) {
+    return '"' + FourCCText(id) + '"';
+}
+
+} // namespace
+
+WaveWalk WalkWave(chunkwell::MediaFileReader& reader, WalkTo to) {
+    WaveWalk walk;
+    // A record the library cannot place ends its scan, but the records found before stay
+    // listed and the walk goes on over them: the step is noted and skipped, not the walk.
+    auto step = [&](auto&& move) {
+        try {
+            move();
+        } catch (const chunkwell::MediaError& error) {
+            if (walk.stoppedBy.empty())
+                walk.stoppedBy = error.what();
+        }
+    };
+    step([&] { reader.MoveFirst(); });
+    if (reader.BOF() && reader.Records() > 0)
+        step([&] { reader.MoveNext(); }); // a first move cut short leaves the reader before
+    while (!reader.EOF_() && !reader.BOF()) {
+        const chunkwell::MEDIARECORDINFO info = reader.RecordInfo();
+        // No wave file holds an all-zero identifier: what lies here is a run of zero bytes,
+        // each 8 of them an empty record, which would take minutes to walk.
+        if (info.RecordID == 0)
+            break;
+        if (walk.records.size() >= static_cast<std::size_t>(kMaxWaveRecords)) {
+            walk.tooMany = true;
+            break;
+        }
+        const std::size_t index = walk.records.size();
+        walk.records.push_back(
+            {info.RecordID, info.RecordSize, info.FileOffset, reader.Position()});
+        if (info.RecordID == FourCC("fmt ") && !walk.fmt)
+            walk.fmt = index;
+        if (info.RecordID == FourCC("data") && !walk.data) {
+            walk.data = index;
+            if (to == WalkTo::Data)
+                break;
+        }
+        const std::int32_t before = reader.Position();
+        step([&] { reader.MoveNext(); });
+        if (reader.Position() == before)
+            break; // the walk cannot go on
+    }
+    return walk;
+}
+
+std::string FormatTagName(std::uint16_t tag) {
+    switch (tag) {
+    case 0x0001:
+        return "PCM";
+    case 0x0002:
+        return "Microsoft ADPCM";
+    case 0x0003:
+        return "IEEE float";
+    case 0x0006:
+        return "A-law";
+    case 0x0007:
+        return "mu-law";
+    case 0x0011:
+        return "IMA ADPCM";
+    case 0x0031:
+        return "GSM 6.10";
+    case 0x0050:
+        return "MPEG";
+    case 0x0055:
+        return "MPEG Layer 3";
+    case 0x0092:
+        return "Dolby AC-3";
+    case 0x0161:
+    case 0x0162:
+    case 0x0163:
+        return "Windows Media Audio";
+    case 0x00FF:
+    case 0x1610:
+        return "AAC";
+    case 0xF1AC:
+        return "FLAC";
+    case 0xFFFE:
+        return "extensible";
+    default:
+        break;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "format tag 0x%04X", tag);
+    return text;
+}
+
+WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveScan& scan) {
+    scan = WaveScan();
+    const std::string name = QFile::encodeName(path).toStdString();
+    errno = 0;
+    // Shared: reading excludes no other reader, only a writer.
+    scan.reader = msl.OpenMediaFile(name, true);
+    if (!scan.reader) {
+        int error = errno;
+        if (error == 0 && QFileInfo(path).isDir())
+            error = EISDIR; // opened, but not a file
+        return SystemFailure(chunkwell::mfec_OpenFileFailed, error);
+    }
+    scan.fileSize = QFileInfo(path).size();
+    if (scan.fileSize < 12)
+        return Refusal("too short for a RIFF file");
+    chunkwell::MediaFileReader& reader = *scan.reader;
+    scan.container = reader.ChunkID();
+    scan.type = reader.ChunkType();
+    scan.size = reader.ChunkSize();
+    if (scan.container == FourCC("RF64") || scan.container == FourCC("BW64"))
+        return Refusal(FourCCText(scan.container) + " files are not supported");
+    if (scan.container != FourCC("RIFF") || scan.type != FourCC("WAVE"))
+        return Refusal("not a RIFF/WAVE file");
+    scan.walk = WalkWave(reader, WalkTo::End);
+    if (scan.walk.tooMany)
+        return Refusal("more than " + std::to_string(kMaxWaveRecords) +
+                       " records: the file is not read");
+    // The reader takes a short read for a whole one; a record the file ends inside would
+    // come back with zeros that were never in it.
+    for (const RecordPlace& record : scan.walk.records) {
+        if (record.size < 0)
+            return Refusal("the " + Quoted(record.id) + " record has no valid size");
+        if (record.offset + record.size > scan.fileSize)
+            return Refusal("the " + Quoted(record.id) + " record is cut short: the file ends " +
+                           std::to_string(record.offset + record.size - scan.fileSize) +
+                           " bytes before it does");
+    }
+    if (!scan.walk.stoppedBy.empty())
+        return Refusal("unreadable records: " + scan.walk.stoppedBy);
+    if (!scan.walk.fmt)
+        return Refusal("no \"fmt \" record");
+    if (!scan.walk.data)
+        return Refusal("no \"data\" record");
+    try {
+        const RecordPlace& fmt = scan.walk.records[*scan.walk.fmt];
+        scan.fmt.resize(static_cast<std::size_t>(fmt.size));
+        reader.MoveTo(fmt.position);
+        if (fmt.size > 0 && !reader.ReadRecord(scan.fmt))
+            return Refusal("the \"fmt \" record is cut short");
+    } catch (const chunkwell::MediaError& error) {
+        return Refusal(std::string("unreadable records: ") + error.what());
+    } catch (const std::bad_alloc&) {
+        return Refusal("not enough memory");
+    }
+    if (scan.fmt.size() < WAVEFORMATINFO::kSize)
+        return Refusal("the \"fmt \" record is too short");
+    const auto tag = static_cast<std::uint16_t>(GetLE(scan.fmt, 0, 2));
+    if (!SampleFormatFromFmt(scan.fmt)) {
+        if (tag == 0xFFFE)
+            return Refusal("unsupported format: extensible with sub-format " +
+                           FormatTagName(static_cast<std::uint16_t>(GetLE(scan.fmt, 24, 2))));
+        return Refusal("unsupported format: " + FormatTagName(tag));
+    }
+    const auto channels = static_cast<std::int32_t>(GetLE(scan.fmt, 2, 2));
+    const auto rate = static_cast<std::int32_t>(GetLE(scan.fmt, 4, 4));
+    const auto blockAlign = static_cast<std::int32_t>(GetLE(scan.fmt, 12, 2));
+    if (blockAlign < 1 || rate < 1 || channels < 1)
+        return Refusal("the \"fmt \" record is corrupt");
+    // Frame picking counts a frame's bytes in 16 signed bits.
+    if (blockAlign > INT16_MAX)
+        return Refusal("frames of more than 32767 bytes are not supported");
+    return {};
+}
+
+WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave) {
+    wave = WaveFile();
+    WaveScan scan;
+    if (WaveOutResult scanned = ScanWave(msl, path, scan); !scanned.Written())
+        return scanned;
+    try {
+        for (const RecordPlace& place : scan.walk.records) {
+            WaveRecord record;
+            record.id = place.id;
+            record.bytes.resize(static_cast<std::size_t>(place.size));
+            scan.reader->MoveTo(place.position);
+            if (place.size > 0 && !scan.reader->ReadRecord(record.bytes))
+                return Refusal("the " + Quoted(place.id) + " record is cut short");
+            wave.records.push_back(std::move(record));
+        }
+    } catch (const chunkwell::MediaError& error) {
+        return Refusal(std::string("unreadable records: ") + error.what());
+    } catch (const std::bad_alloc&) {
+        return Refusal("not enough memory");
+    }
+    wave.fmtIndex = *scan.walk.fmt;
+    wave.dataIndex = *scan.walk.data;
+    return {};
+}
+
+} // namespace metronel
