@@ -6,6 +6,7 @@
 // write returns; writing a text equal to the present one is not a change.
 #include "FrmMain.h"
 
+#include "mdlCalc.h"
 #include "toolkit/UpDown.h"
 
 #include <QAction>
@@ -13,8 +14,6 @@
 #include <QMenu>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <optional>
 
 namespace metronel {
@@ -26,12 +25,6 @@ const QString kInvalidCalculation = QStringLiteral("Invalid calculation");
 Qt::KeyboardModifiers HeldKeys(Qt::KeyboardModifiers modifiers) {
     return modifiers &
            (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-}
-
-double Finite(double value) {
-    if (!std::isfinite(value))
-        throw CalcError("overflow");
-    return value;
 }
 
 // Shows an operation's prompt offering calcDefault. Returns the entry, or nothing when it
@@ -206,8 +199,7 @@ void FrmMain::StartCalc(int Index) {
 
 void FrmMain::WriteBackCalcValue(int Index) {
     try {
-        SetFieldText(Index, Index == FieldSamples ? Int32Text(RoundToInt32(CalcValue))
-                                                  : DoubleText(CalcValue));
+        SetFieldText(Index, CalcValueText(CalcValue, Index == FieldSamples));
     } catch (const CalcError&) {
         // A value beyond the whole-number range: the field keeps its text.
     }
@@ -282,7 +274,7 @@ void FrmMain::MnuTimes_Click() {
         AskEntry(desktop(), CalcDefault, QStringLiteral("Enter the multiplication (*) value."),
                  QStringLiteral("Multiply"));
     if (entry)
-        Apply(CalcValue, m_CalcFailed, [&] { return Finite(ToDouble(*entry) * CalcValue); });
+        Apply(CalcValue, m_CalcFailed, [&] { return CalcTimes(CalcValue, *entry); });
 }
 
 void FrmMain::MnuDivide_Click() {
@@ -290,12 +282,7 @@ void FrmMain::MnuDivide_Click() {
         AskEntry(desktop(), CalcDefault, QStringLiteral("Enter the division (/) value."),
                  QStringLiteral("Division"));
     if (entry)
-        Apply(CalcValue, m_CalcFailed, [&] {
-            const double divisor = ToDouble(*entry);
-            if (divisor == 0.0)
-                throw CalcError("division by zero");
-            return Finite(CalcValue / divisor);
-        });
+        Apply(CalcValue, m_CalcFailed, [&] { return CalcDivide(CalcValue, *entry); });
 }
 
 void FrmMain::MnuDivideRnd_Click() {
@@ -303,15 +290,7 @@ void FrmMain::MnuDivideRnd_Click() {
         AskEntry(desktop(), CalcDefault, QStringLiteral("Enter a division (\\) value."),
                  QStringLiteral("Rounded Division"));
     if (entry)
-        Apply(CalcValue, m_CalcFailed, [&] {
-            const std::int32_t dividend = RoundToInt32(CalcValue);
-            const std::int32_t divisor = ToInt32(*entry);
-            if (divisor == 0)
-                throw CalcError("division by zero");
-            if (dividend == std::numeric_limits<std::int32_t>::min() && divisor == -1)
-                throw CalcError("overflow");
-            return static_cast<double>(dividend / divisor);
-        });
+        Apply(CalcValue, m_CalcFailed, [&] { return CalcDivideRnd(CalcValue, *entry); });
 }
 
 void FrmMain::MnuIncDec_Click() {
@@ -319,24 +298,22 @@ void FrmMain::MnuIncDec_Click() {
                                 QStringLiteral("Enter the increcment/decrecment (+ -) value."),
                                 QStringLiteral("Increcment/Decrecment"));
     if (entry)
-        Apply(CalcValue, m_CalcFailed, [&] { return Finite(ToDouble(*entry) + CalcValue); });
+        Apply(CalcValue, m_CalcFailed, [&] { return CalcIncDec(CalcValue, *entry); });
 }
 
-// Always starts from the Samples field. Started from the Bpm field, the Bpm field gets the
-// tempo of the shifted count; Samples follows at the next validation, as for a typed Bpm.
+// Started from the Bpm field, the Bpm field gets the tempo of the shifted count; Samples
+// follows at the next validation, as for a typed Bpm.
 void FrmMain::MnuSemitone_Click() {
     const auto entry =
         AskEntry(desktop(), CalcDefault, QStringLiteral("Enter the semitone shift(#) value."),
                  QStringLiteral("Semitone Shift"));
     if (entry)
         Apply(CalcValue, m_CalcFailed, [&] {
-            const std::int32_t shifted =
-                ShiftBySemitones(ToInt32(Txt[FieldSamples]->text()), ToInt32(*entry));
+            const QString samples = Txt[FieldSamples]->text();
             if (m_CalcField != FieldBpm)
-                return static_cast<double>(shifted);
-            return BpmFromSamples(shifted, m_WaveFormat.SamplesPerSec,
-                                  ToSingle(Txt[FieldBars]->text()),
-                                  ToSingle(Txt[FieldBeats]->text()));
+                return CalcSemitone(samples, *entry);
+            return CalcSemitoneBpm(samples, *entry, m_WaveFormat.SamplesPerSec,
+                                   Txt[FieldBars]->text(), Txt[FieldBeats]->text());
         });
 }
 

@@ -3,6 +3,7 @@
 
 #include "FrmMain.h"
 #include "mdlMain.h"
+#include "mdlVersion.h"
 #include "toolkit/Accessible.h"
 #include "toolkit/BlackText.h"
 #include "toolkit/Desktop.h"

@@ -4,6 +4,7 @@
 #include "cliBatch.h"
 #include "cliCommands.h"
 #include "mdlMain.h"
+#include "mdlVersion.h"
 
 #include <CLI/CLI.hpp>
 
@@ -99,8 +100,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Brings wave loops to a tempo, or cuts them into pieces, with the window's "
                  "own arithmetic.",
                  "metronel-cli"};
-    app.set_version_flag("--version", "metronel-cli " + std::to_string(metronel::kVersionMajor) +
-                                          "." + std::to_string(metronel::kVersionMinor));
+    app.set_version_flag("--version", std::string("metronel-cli ") + metronel::kVersion);
     app.require_subcommand(1);
 
     std::vector<std::string> files;

@@ -10,7 +10,10 @@
 include(CMakePackageConfigHelpers)
 
 # The Debian package of each component; its documentation folder holds the licence.
-set(METRONEL_PACKAGE_Runtime "libchunkwell${PROJECT_VERSION_MAJOR}")
+# The library's own version (chunkwell/CMakeLists.txt); its SONAME names its runtime package.
+get_target_property(CHUNKWELL_VERSION chunkwell VERSION)
+get_target_property(CHUNKWELL_SOVERSION chunkwell SOVERSION)
+set(METRONEL_PACKAGE_Runtime "libchunkwell${CHUNKWELL_SOVERSION}")
 set(METRONEL_PACKAGE_Development "libchunkwell-dev")
 set(METRONEL_PACKAGE_Program "metronel")
 set(METRONEL_COMPONENTS Runtime Development)
@@ -52,7 +55,7 @@ configure_package_config_file(
 # The major version is the library's SONAME: a new one breaks its users.
 write_basic_package_version_file(
     "${PROJECT_BINARY_DIR}/ChunkwellConfigVersion.cmake"
-    VERSION "${PROJECT_VERSION}"
+    VERSION "${CHUNKWELL_VERSION}"
     COMPATIBILITY SameMajorVersion)
 install(FILES
     "${PROJECT_BINARY_DIR}/ChunkwellConfig.cmake"
@@ -125,7 +128,7 @@ endforeach()
 
 find_package(Qt6 REQUIRED COMPONENTS Gui)
 add_executable(metronel_icons "${PROJECT_SOURCE_DIR}/resources/hicolor/DrawIcons.cpp")
-target_link_libraries(metronel_icons PRIVATE Qt6::Gui)
+target_link_libraries(metronel_icons PRIVATE Qt6::Gui metronel_warnings)
 # The small sizes are the window icon's own hand-drawn pixels; the larger ones are drawn
 # from the same shapes.
 add_custom_command(
@@ -150,7 +153,12 @@ install(TARGETS metronel RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT
 install(FILES "${PROJECT_SOURCE_DIR}/resources/org.example.Metronel.desktop"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/applications"
     COMPONENT Program)
-install(FILES "${PROJECT_SOURCE_DIR}/resources/org.example.Metronel.metainfo.xml"
+# The metainfo's release and the manual page name the project's version, filled in here.
+configure_file("${PROJECT_SOURCE_DIR}/resources/org.example.Metronel.metainfo.xml"
+    "${PROJECT_BINARY_DIR}/org.example.Metronel.metainfo.xml" @ONLY)
+configure_file("${PROJECT_SOURCE_DIR}/resources/man/metronel.1"
+    "${PROJECT_BINARY_DIR}/man/metronel.1" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/org.example.Metronel.metainfo.xml"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo"
     COMPONENT Program)
 foreach(size IN LISTS METRONEL_ICON_SIZES)
@@ -161,7 +169,7 @@ endforeach()
 install(FILES "${PROJECT_SOURCE_DIR}/resources/hicolor/scalable/apps/metronel.svg"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps"
     COMPONENT Program)
-install(FILES "${PROJECT_SOURCE_DIR}/resources/man/metronel.1"
+install(FILES "${PROJECT_BINARY_DIR}/man/metronel.1"
     DESTINATION "${CMAKE_INSTALL_MANDIR}/man1"
     COMPONENT Program)
 

@@ -29,6 +29,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${PROJECT_BINARY_DIR}/chunkwell")
 set(CPACK_DEBIAN_PACKAGE_SOURCE "metronel")
 
+# All three packages come from one source and carry its version, the program's, as Debian's
+# packages of one source do; the library's own version is in its SONAME (the runtime
+# package's name), its pkg-config file and its CMake package version file.
 set(metronel_library_depends "${METRONEL_PACKAGE_Runtime} (= ${PROJECT_VERSION})")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME "${METRONEL_PACKAGE_Runtime}")

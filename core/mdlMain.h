@@ -20,8 +20,6 @@
 namespace metronel {
 
 inline constexpr const char* kAppTitle = "Metronel";
-inline constexpr int kVersionMajor = 3;
-inline constexpr int kVersionMinor = 4;
 
 // ---- File names (mdlMain.cpp) ----
 
