@@ -2,6 +2,7 @@
 // Bars and beats from a loop's "acid" record or from its sound.
 #include "mdlTempoGuess.h"
 
+#include "mdlHqResample.h"
 #include "mdlMain.h"
 
 #include <fftw3.h>
@@ -82,8 +83,8 @@ std::optional<int> GuessBarsFromRange(std::int64_t frames, std::int32_t rate, fl
     for (int bars = 1; bars <= 64; bars *= 2) {
         double bpm = 0;
         SkipOnError([&] {
-            bpm = BpmFromSamples(static_cast<std::int32_t>(frames), rate,
-                                 static_cast<float>(bars), beatsPerBar);
+            bpm = BpmFromSamples(static_cast<std::int32_t>(frames), rate, static_cast<float>(bars),
+                                 beatsPerBar);
         });
         if (bpm >= low && bpm <= high)
             return bars;
@@ -100,11 +101,9 @@ std::mutex g_PlannerMutex;
 struct FftwFree {
     void operator()(void* memory) const { fftw_free(memory); }
 };
-template <typename T>
-using FftwBuffer = std::unique_ptr<T[], FftwFree>;
+template <typename T> using FftwBuffer = std::unique_ptr<T[], FftwFree>;
 
-template <typename T>
-FftwBuffer<T> FftwAlloc(std::size_t count) {
+template <typename T> FftwBuffer<T> FftwAlloc(std::size_t count) {
     auto* memory = static_cast<T*>(fftw_malloc(sizeof(T) * std::max<std::size_t>(count, 1)));
     if (memory == nullptr)
         throw std::bad_alloc();
@@ -189,8 +188,8 @@ std::vector<double> OnsetEnvelope(std::span<const float> mono, std::int32_t rate
     const auto scale2 = static_cast<float>(scale * scale);
     std::vector<float> previous(bins), current(bins);
     auto spectrum = [&](std::size_t k, std::vector<float>& into) {
-        const std::int64_t centre = static_cast<std::int64_t>(k) * frames /
-                                    static_cast<std::int64_t>(size);
+        const std::int64_t centre =
+            static_cast<std::int64_t>(k) * frames / static_cast<std::int64_t>(size);
         std::int64_t at = ((centre - window / 2) % frames + frames) % frames;
         for (std::size_t i = 0; i < hann.size(); ++i) {
             in[i] = hann[i] * mono[static_cast<std::size_t>(at)];
@@ -217,8 +216,8 @@ std::vector<double> OnsetEnvelope(std::span<const float> mono, std::int32_t rate
     // Less a moving average (about 0.1 s either side), so that what stands out is onsets,
     // not a swell.
     const double hop = static_cast<double>(frames) / static_cast<double>(size);
-    const auto reach = std::max<std::size_t>(
-        1, std::min(size / 2, static_cast<std::size_t>(0.1 * rate / hop)));
+    const auto reach =
+        std::max<std::size_t>(1, std::min(size / 2, static_cast<std::size_t>(0.1 * rate / hop)));
     std::vector<double> envelope(size);
     double running = 0;
     for (std::size_t d = 0; d <= 2 * reach; ++d)
@@ -353,8 +352,8 @@ std::optional<SoundGuess> GuessMeterFromSound(std::span<const float> mono, std::
         comb = total > 1 ? comb / (total - 1) : 0;
         double score = comb;
         score += w.tempo * preference(c.bpm, w.tempoCentre, w.tempoWidth);
-        score += w.density * preference(static_cast<double>(strong) / total, w.densityCentre,
-                                        w.densityWidth);
+        score += w.density *
+                 preference(static_cast<double>(strong) / total, w.densityCentre, w.densityWidth);
         // Three or four beats: which bar length the sound repeats at.
         const int other = c.beats == 4 ? 3 : c.beats == 3 ? 4 : 0;
         if (options.beatsPerBar == 0 && other > 0 && total > 4)
@@ -369,6 +368,81 @@ std::optional<SoundGuess> GuessMeterFromSound(std::span<const float> mono, std::
         }
     }
     return best;
+}
+
+std::vector<float> MonoFrames(const WaveFile& wave) {
+    const auto format = SampleFormatFromFmt(wave.Fmt());
+    if (!format || !format->IsValid())
+        return {};
+    const std::vector<std::byte>& data = wave.Data();
+    const auto align = static_cast<std::size_t>(format->blockAlign);
+    const auto channels = static_cast<std::size_t>(format->channels);
+    std::vector<float> mono(data.size() / align);
+    // A block at a time, so that a long sound is never held as doubles whole.
+    constexpr std::size_t kBlock = 1 << 16;
+    for (std::size_t first = 0; first < mono.size(); first += kBlock) {
+        const std::size_t count = std::min(kBlock, mono.size() - first);
+        const std::vector<double> samples =
+            DecodeSamples(std::span(data).subspan(first * align, count * align), *format);
+        for (std::size_t f = 0; f < count; ++f) {
+            double sum = 0;
+            for (std::size_t c = 0; c < channels; ++c)
+                sum += samples[f * channels + c];
+            const double mean = sum / static_cast<double>(channels);
+            mono[first + f] = std::isfinite(mean) ? static_cast<float>(mean) : 0.0f;
+        }
+    }
+    return mono;
+}
+
+std::optional<MeterChoice> ChooseMeter(const WaveFile& wave, const MeterRequest& request) {
+    MeterChoice choice;
+    choice.meter = {request.bars.value_or(1), request.beats.value_or(4), MeterSource::Given};
+    std::optional<AcidRecord> acid;
+    for (const WaveRecord& record : wave.records)
+        if (record.id == FourCC("acid"))
+            acid = ReadAcidRecord(record.bytes);
+    if (acid && !acid->OneShot() && std::isfinite(acid->tempo) && acid->tempo > 0)
+        choice.recordTempo = acid->tempo;
+    if (request.bars && request.beats)
+        return choice;
+    if (acid && HoldsTempo(*acid)) {
+        // A bar count or beats a bar given regroups the record's beats.
+        const auto total = static_cast<float>(acid->beats);
+        Meter meter{acid->Bars(), acid->BeatsPerBar(), MeterSource::TempoRecord};
+        if (request.beats)
+            meter = {total / *request.beats, *request.beats, MeterSource::TempoRecord};
+        else if (request.bars)
+            meter = {*request.bars, total / *request.bars, MeterSource::TempoRecord};
+        if (meter.bars >= 0.1f && meter.bars <= 64.0f && meter.beatsPerBar >= 0.1f &&
+            meter.beatsPerBar <= 64.0f) {
+            choice.meter = meter;
+            return choice;
+        }
+    }
+    if (!request.guess || request.bars)
+        return choice;
+    const std::int32_t rate = wave.Rate();
+    GuessOptions options;
+    options.low = request.low;
+    options.high = request.high;
+    const float beats = request.beats.value_or(0);
+    // The sound is heard only for whole beats a bar: 3 or 4, or the number given.
+    if (beats == 0 || (beats == std::floor(beats) && beats >= 1)) {
+        options.beatsPerBar = static_cast<int>(beats);
+        if (const auto heard = GuessMeterFromSound(MonoFrames(wave), rate, options)) {
+            choice.meter = {static_cast<float>(heard->bars), static_cast<float>(heard->beatsPerBar),
+                            MeterSource::Sound};
+            return choice;
+        }
+    }
+    const float rangeBeats = request.beats.value_or(4);
+    const auto bars =
+        GuessBarsFromRange(wave.Frames(), rate, rangeBeats, request.low, request.high);
+    if (!bars)
+        return std::nullopt;
+    choice.meter = {static_cast<float>(*bars), rangeBeats, MeterSource::Range};
+    return choice;
 }
 
 } // namespace metronel

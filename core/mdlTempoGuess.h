@@ -4,6 +4,8 @@
 // How many bars and beats a loop holds, which the tempo arithmetic rests on: read from the
 // file's "acid" tempo record, or heard from the sound.
 //
+//   MeterChoice choice = ChooseMeter(wave, {.guess = true});   // all of the below, in order
+//
 //   if (auto acid = ReadAcidRecord(acidBytes); acid && HoldsTempo(*acid))
 //       meter = {acid->Bars(), acid->BeatsPerBar(), MeterSource::TempoRecord};
 //   else if (auto heard = GuessMeterFromSound(mono, rate, {}))  // mono: one float a frame
@@ -14,10 +16,13 @@
 // candidate grid (1 to 64 bars of 3 or 4 beats), and for near-ties a broad preference for
 // common tempos and for about two strong onsets a beat.
 
+#include "mdlWaveFile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace metronel {
 
@@ -46,10 +51,10 @@ struct Meter {
 // The fields of an "acid" record that say what tempo the sound has.
 struct AcidRecord {
     std::uint32_t flags = 0;
-    std::uint32_t beats = 0;        // beats in the whole sound
-    std::uint16_t meterBelow = 0;   // the meter's denominator
-    std::uint16_t meterAbove = 0;   // the meter's numerator: beats a bar
-    float tempo = 0;                // as the record states it, in bpm
+    std::uint32_t beats = 0;      // beats in the whole sound
+    std::uint16_t meterBelow = 0; // the meter's denominator
+    std::uint16_t meterAbove = 0; // the meter's numerator: beats a bar
+    float tempo = 0;              // as the record states it, in bpm
 
     // Tells whether the record marks the sound as a one-shot (flag bit 0).
     bool OneShot() const { return (flags & 1u) != 0; }
@@ -69,23 +74,23 @@ bool HoldsTempo(const AcidRecord& record);
 // How much each clue counts in the guess from the sound. The defaults were chosen on
 // synthesized loops of nine styles (bench/bench_tempoguess); callers keep them.
 struct GuessWeights {
-    double tempoCentre = 120; // the tempo the broad preference centres on, in bpm
-    double tempoWidth = 1.0;  // its width, in octaves
-    double tempo = 0.1;       // its weight
-    double densityCentre = 2; // strong onsets a beat the density preference centres on
-    double densityWidth = 1.0; // its width, in octaves
-    double density = 0.1;     // its weight
-    double strong = 0.25;     // an onset is strong from this share of the loudest on
-    double meter = 0.5;       // weight of the bar's repetition against the other meter's
-    double oddBars = 0.05;    // cost of a bar count that is not a power of two
-    double threeBeats = 0.02; // cost of three beats a bar
+    double tempoCentre = 129;    // the tempo the broad preference centres on, in bpm
+    double tempoWidth = 1.6;     // its width, in octaves
+    double tempo = 0.235;        // its weight
+    double densityCentre = 1.87; // strong onsets a beat the density preference centres on
+    double densityWidth = 1.31;  // its width, in octaves
+    double density = 0.1;        // its weight
+    double strong = 0.434;       // an onset is strong from this share of the loudest on
+    double meter = 0.002;        // weight of the bar's repetition against the other meter's
+    double oddBars = 0.105;      // cost of a bar count that is not a power of two
+    double threeBeats = 0.002;   // cost of three beats a bar
 };
 
 // What the guess from the sound looks for.
 struct GuessOptions {
-    double low = 70;      // the slowest tempo a candidate may have, in bpm
-    double high = 180;    // the fastest
-    int beatsPerBar = 0;  // 0: 3 or 4; otherwise only this many
+    double low = 70;     // the slowest tempo a candidate may have, in bpm
+    double high = 180;   // the fastest
+    int beatsPerBar = 0; // 0: 3 or 4; otherwise only this many
     GuessWeights weights;
 };
 
@@ -110,5 +115,32 @@ std::optional<SoundGuess> GuessMeterFromSound(std::span<const float> mono, std::
 // tempo of frames frames at rate within [low, high], or nothing.
 std::optional<int> GuessBarsFromRange(std::int64_t frames, std::int32_t rate, float beatsPerBar,
                                       double low, double high);
+
+// Returns the frames of wave's "data" as one sample each, the channels' mean; silence for
+// samples that are not finite, nothing for a format SampleFormatFromFmt cannot read.
+// Raises std::bad_alloc.
+std::vector<float> MonoFrames(const WaveFile& wave);
+
+// What a command was asked: the bars and beats given, and whether to guess the rest.
+struct MeterRequest {
+    std::optional<float> bars;
+    std::optional<float> beats;
+    bool guess = false;
+    double low = 70;
+    double high = 180;
+};
+
+// The bars and beats to work with, and the tempo an "acid" record states, if any.
+struct MeterChoice {
+    Meter meter;
+    std::optional<float> recordTempo;
+};
+
+// Returns the bars and beats for wave: both given; else from an "acid" record that holds a
+// tempo (a given bars or beats regroups the record's beats); else, when asked to guess,
+// from the sound and failing that from the range (GuessBarsFromRange, beats given or 4);
+// else what is given, 1 bar and 4 beats by default. Nothing when a guess finds no bar count
+// within the range. Raises std::bad_alloc.
+std::optional<MeterChoice> ChooseMeter(const WaveFile& wave, const MeterRequest& request);
 
 } // namespace metronel
