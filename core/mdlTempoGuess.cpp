@@ -402,7 +402,7 @@ std::optional<MeterChoice> ChooseMeter(const WaveFile& wave, const MeterRequest&
     for (const WaveRecord& record : wave.records)
         if (record.id == FourCC("acid"))
             acid = ReadAcidRecord(record.bytes);
-    if (acid && !acid->OneShot() && std::isfinite(acid->tempo) && acid->tempo > 0)
+    if (acid && HoldsTempo(*acid) && std::isfinite(acid->tempo) && acid->tempo > 0)
         choice.recordTempo = acid->tempo;
     if (request.bars && request.beats)
         return choice;
