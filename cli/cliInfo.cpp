@@ -2,6 +2,7 @@
 // info: a file's format, length, tempo and the tree of its records.
 #include "cliBatch.h"
 #include "cliCommands.h"
+#include "cliMeter.h"
 #include "mdlHqResample.h"
 #include "mdlMain.h"
 #include "mdlWaveFile.h"
@@ -31,6 +32,7 @@ bool IsContainer(std::int32_t id) {
 struct Walk {
     int records = 0;
     std::vector<std::byte> fmt;
+    std::vector<std::byte> acid;
     std::int64_t dataSize = -1;
 };
 
@@ -50,6 +52,11 @@ QJsonArray WalkRecords(chunkwell::MediaFileReader& reader, int depth, Walk& walk
             walk.fmt.resize(static_cast<std::size_t>(info.RecordSize));
             if (!reader.ReadRecord(walk.fmt))
                 walk.fmt.clear();
+        } else if (depth == 0 && info.RecordID == FourCC("acid") && info.RecordSize >= 24 &&
+                   info.RecordSize <= 4096) {
+            walk.acid.resize(static_cast<std::size_t>(info.RecordSize));
+            if (!reader.ReadRecord(walk.acid))
+                walk.acid.clear();
         } else if (depth == 0 && info.RecordID == FourCC("data") && walk.dataSize < 0) {
             walk.dataSize = info.RecordSize;
         }
@@ -86,8 +93,33 @@ std::uint32_t Le(const std::vector<std::byte>& b, std::size_t at, int bytes) {
     return v;
 }
 
-QJsonObject Describe(chunkwell::MediaSystemLicence& msl, const QString& path, float bars,
-                     float beats) {
+// Returns the bars and beats for the file at path as the other commands choose them: from
+// its records alone, or with a guess from its sound read whole.
+std::optional<MeterChoice> MeterOf(chunkwell::MediaSystemLicence& msl, const QString& path,
+                                   const Walk& walk, const TempoOptions& options,
+                                   std::string& error) {
+    const MeterRequest request = RequestOf(options);
+    WaveFile wave;
+    if (request.guess && !(request.bars && request.beats)) {
+        if (error = ReadWave(msl, path, wave); !error.empty())
+            return std::nullopt;
+    } else {
+        wave.records.push_back({FourCC("fmt "), walk.fmt});
+        if (!walk.acid.empty())
+            wave.records.push_back({FourCC("acid"), walk.acid});
+        wave.records.push_back({FourCC("data"), {}});
+        wave.dataIndex = wave.records.size() - 1;
+    }
+    auto choice = ChooseMeter(wave, request);
+    if (!choice)
+        error = "no bar count from 1 to 64 puts the tempo between " +
+                DoubleText(request.low).toStdString() + " and " +
+                DoubleText(request.high).toStdString() + " bpm";
+    return choice;
+}
+
+QJsonObject Describe(chunkwell::MediaSystemLicence& msl, const QString& path,
+                     const TempoOptions& options) {
     QJsonObject file{{"file", path}};
     try {
         auto reader = msl.OpenMediaFile(QFile::encodeName(path).toStdString());
@@ -110,6 +142,7 @@ QJsonObject Describe(chunkwell::MediaSystemLicence& msl, const QString& path, fl
         }
         Walk walk;
         file.insert("records", WalkRecords(*reader, 0, walk));
+        reader.reset(); // closed, so that a guess can read the sound whole
         if (walk.fmt.size() >= 16) {
             const std::uint32_t tag = Le(walk.fmt, 0, 2);
             QJsonObject format{{"tag", static_cast<int>(tag)},
@@ -128,7 +161,20 @@ QJsonObject Describe(chunkwell::MediaSystemLicence& msl, const QString& path, fl
                 const auto frames = static_cast<std::int32_t>(walk.dataSize / align);
                 file.insert("frames", frames);
                 file.insert("seconds", static_cast<double>(frames) / rate);
-                SkipOnError([&] { file.insert("bpm", BpmFromSamples(frames, rate, bars, beats)); });
+                std::string error;
+                if (const auto choice = MeterOf(msl, path, walk, options, error)) {
+                    const Meter& m = choice->meter;
+                    SkipOnError([&] {
+                        file.insert("bpm", BpmFromSamples(frames, rate, m.bars, m.beatsPerBar));
+                    });
+                    file.insert("bars", m.bars);
+                    file.insert("beats", m.beatsPerBar);
+                    file.insert("barsFrom", MeterSourceKey(m.source));
+                    if (choice->recordTempo)
+                        file.insert("recordBpm", *choice->recordTempo);
+                } else {
+                    file.insert("error", QString::fromStdString(error));
+                }
             }
         }
         if (walk.fmt.empty() || walk.dataSize < 0)
@@ -154,7 +200,7 @@ void PrintRecords(const QJsonArray& records, int depth) {
     }
 }
 
-void PrintText(const QJsonObject& f, float bars, float beats) {
+void PrintText(const QJsonObject& f) {
     std::printf("%s\n", f["file"].toString().toUtf8().constData());
     if (f.contains("format")) {
         const QJsonObject fmt = f["format"].toObject();
@@ -169,10 +215,21 @@ void PrintText(const QJsonObject& f, float bars, float beats) {
     if (f.contains("frames"))
         std::printf("  frames: %lld (%.3f s)\n", static_cast<long long>(f["frames"].toInteger()),
                     f["seconds"].toDouble());
-    if (f.contains("bpm"))
-        std::printf("  bpm: %s (%s beats x %s bars)\n",
-                    DoubleText(f["bpm"].toDouble()).toUtf8().constData(),
-                    DoubleText(beats).toUtf8().constData(), DoubleText(bars).toUtf8().constData());
+    if (f.contains("bars")) {
+        const QString key = f["barsFrom"].toString();
+        MeterSource source = MeterSource::Given;
+        for (MeterSource s : {MeterSource::TempoRecord, MeterSource::Sound, MeterSource::Range})
+            if (key == QLatin1String(MeterSourceKey(s)))
+                source = s;
+        const Meter meter{static_cast<float>(f["bars"].toDouble()),
+                          static_cast<float>(f["beats"].toDouble()), source};
+        std::optional<float> record;
+        if (f.contains("recordBpm"))
+            record = static_cast<float>(f["recordBpm"].toDouble());
+        std::printf("  bpm: %s (%s)\n",
+                    f.contains("bpm") ? ShortNumber(f["bpm"].toDouble()).c_str() : "?",
+                    MeterText(meter, record).c_str());
+    }
     if (f.contains("container")) {
         std::printf("  records:\n    %s  size %lld  type %s\n",
                     f["container"].toString().toUtf8().constData(),
@@ -184,12 +241,12 @@ void PrintText(const QJsonObject& f, float bars, float beats) {
 
 } // namespace
 
-int RunInfo(const QStringList& files, bool json, float bars, float beats) {
+int RunInfo(const QStringList& files, bool json, const TempoOptions& options) {
     chunkwell::MediaSystemLicence msl;
     QJsonArray all;
     bool failed = false;
     for (const QString& path : files) {
-        const QJsonObject file = Describe(msl, path, bars, beats);
+        const QJsonObject file = Describe(msl, path, options);
         if (file.contains("error")) {
             failed = true;
             if (!json)
@@ -198,7 +255,7 @@ int RunInfo(const QStringList& files, bool json, float bars, float beats) {
         if (json)
             all.append(file);
         else if (file.contains("container"))
-            PrintText(file, bars, beats);
+            PrintText(file);
     }
     if (json)
         std::fputs(QJsonDocument(QJsonObject{{"files", all}}).toJson().constData(), stdout);
