@@ -430,7 +430,14 @@ std::optional<MeterChoice> ChooseMeter(const WaveFile& wave, const MeterRequest&
     // The sound is heard only for whole beats a bar: 3 or 4, or the number given.
     if (beats == 0 || (beats == std::floor(beats) && beats >= 1)) {
         options.beatsPerBar = static_cast<int>(beats);
-        if (const auto heard = GuessMeterFromSound(MonoFrames(wave), rate, options)) {
+        // Decoded only when some grid's tempo can lie in the range: a long recording has
+        // none, and its samples are not needed.
+        const double seconds = static_cast<double>(wave.Frames()) / std::max(rate, 1);
+        const bool inReach = seconds > 0 &&
+                             60.0 * 64 * (beats > 0 ? beats : 4) / seconds >= options.low &&
+                             60.0 * (beats > 0 ? beats : 3) / seconds <= options.high;
+        if (const auto heard =
+                inReach ? GuessMeterFromSound(MonoFrames(wave), rate, options) : std::nullopt) {
             choice.meter = {static_cast<float>(heard->bars), static_cast<float>(heard->beatsPerBar),
                             MeterSource::Sound};
             return choice;
