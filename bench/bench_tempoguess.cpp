@@ -12,6 +12,7 @@
 //   bench_tempoguess            the figures
 //   bench_tempoguess --list     every loop: style, truth, guess
 //   bench_tempoguess --tune N   N seeded draws of the weights, scored on the tuning half
+//   bench_tempoguess --seed S   the figures for another draw of the 75 loops
 #include "mdlHqResample.h"
 #include "mdlTempoGuess.h"
 
@@ -445,7 +446,10 @@ std::map<std::string, std::array<Score, 2>> Evaluate(const std::vector<Loop>& lo
 int main(int argc, char** argv) {
     const bool list = argc > 1 && std::strcmp(argv[1], "--list") == 0;
     const int tune = argc > 2 && std::strcmp(argv[1], "--tune") == 0 ? std::atoi(argv[2]) : 0;
-    std::mt19937 random(2026);
+    // Another seed draws a fresh set of 75 (tempos, kits, timing): a check that the weights
+    // were not fitted to one draw.
+    const int seed = argc > 2 && std::strcmp(argv[1], "--seed") == 0 ? std::atoi(argv[2]) : 2026;
+    std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
     const std::vector<Loop> loops = MakeLoops(random);
     std::vector<std::vector<float>> monos;
     for (const Loop& loop : loops)
