@@ -280,10 +280,19 @@ int StrongOnsets(const std::vector<double>& envelope, double hopSeconds, double 
 
 } // namespace
 
+namespace {
+
+// Beyond any rate sound is recorded at: a "fmt " that says more is not heard.
+constexpr std::int32_t kMaxRate = 768000;
+// Points of the onset envelope at most: bounds the work on a long sound.
+constexpr double kMaxPoints = 1 << 18;
+
+} // namespace
+
 std::optional<SoundGuess> GuessMeterFromSound(std::span<const float> mono, std::int32_t rate,
                                               const GuessOptions& options) {
     const auto frames = static_cast<double>(mono.size());
-    if (rate < 8000 || frames < rate / 20.0)
+    if (rate < 8000 || rate > kMaxRate || frames < rate / 20.0)
         return std::nullopt;
     // The candidates in range, before any work on the sound: a long sound may have none.
     struct Candidate {
@@ -305,8 +314,9 @@ std::optional<SoundGuess> GuessMeterFromSound(std::span<const float> mono, std::
     if (candidates.empty())
         return std::nullopt;
 
-    // About 5 ms a point, and never fewer than 4 points a beat of the fastest candidate.
-    double points = frames / (rate / 200.0);
+    // About 5 ms a point (fewer for a sound of over 20 minutes, which a wide range allows),
+    // and never fewer than 4 points a beat of the fastest candidate.
+    double points = std::min(frames / (rate / 200.0), kMaxPoints);
     for (const Candidate& c : candidates)
         points = std::max(points, 4.0 * c.bars * c.beats);
     const std::size_t size = NiceSize(static_cast<std::size_t>(points));

@@ -106,7 +106,8 @@ struct SoundGuess {
 // [low, high], each candidate scored by the onset envelope's circular autocorrelation at
 // its beats, with a broad tempo preference and an onset-density preference to break
 // near-ties. Nothing comes back when no candidate's tempo is within the range, for a sound
-// shorter than about 50 ms, for rate below 8000 and for silence or a sound without onsets.
+// shorter than about 50 ms, for rate below 8000 or above 768000 and for silence or a sound
+// without onsets.
 // Raises std::bad_alloc. Thread-safe.
 std::optional<SoundGuess> GuessMeterFromSound(std::span<const float> mono, std::int32_t rate,
                                               const GuessOptions& options);
