@@ -4,6 +4,7 @@
 #include "cliCommands.h"
 
 #include "cliBatch.h"
+#include "cliMeter.h"
 #include "mdlLength.h"
 #include "mdlMain.h"
 #include "mdlMetadata.h"
@@ -43,31 +44,35 @@ std::int64_t Memory(const QString& file, Resampler resampler) {
 
 } // namespace
 
+MeterRequest RequestOf(const TempoOptions& options) {
+    MeterRequest request;
+    if (options.barsGiven)
+        request.bars = options.bars;
+    if (options.beatsGiven)
+        request.beats = options.beats;
+    request.guess = options.guessBars;
+    request.low = options.guessLow;
+    request.high = options.guessHigh;
+    return request;
+}
+
 std::optional<TempoPlan> PlanTempo(const WaveFile& wave, const TempoOptions& options,
                                    std::string& error) {
     TempoPlan plan;
-    plan.bars = options.bars;
-    plan.beats = options.beats;
     const std::int32_t rate = wave.Rate();
     try {
         plan.sourceFrames = RoundToInt32(static_cast<double>(wave.Data().size()) /
                                          static_cast<double>(wave.BlockAlign()));
-        if (options.guessBars) {
-            bool found = false;
-            for (int bars = 1; bars <= 64 && !found; bars *= 2) {
-                const double bpm =
-                    BpmFromSamples(plan.sourceFrames, rate, static_cast<float>(bars), plan.beats);
-                if (bpm >= options.guessLow && bpm <= options.guessHigh) {
-                    plan.bars = static_cast<float>(bars);
-                    found = true;
-                }
-            }
-            if (!found) {
-                error = "no bar count from 1 to 64 puts the tempo between " +
-                        Number(options.guessLow) + " and " + Number(options.guessHigh) + " bpm";
-                return std::nullopt;
-            }
+        const auto choice = ChooseMeter(wave, RequestOf(options));
+        if (!choice) {
+            error = "no bar count from 1 to 64 puts the tempo between " + Number(options.guessLow) +
+                    " and " + Number(options.guessHigh) + " bpm";
+            return std::nullopt;
         }
+        plan.bars = choice->meter.bars;
+        plan.beats = choice->meter.beatsPerBar;
+        plan.source = choice->meter.source;
+        plan.recordTempo = choice->recordTempo;
         const double value = options.target.value;
         switch (options.target.kind) {
         case Target::Kind::None:
@@ -130,31 +135,32 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
     for (const QString& file : files) {
         const QString output = folder ? QDir(out).filePath(QFileInfo(file).fileName()) : out;
         const bool duplicate = !outputs.insert(QFileInfo(output).absoluteFilePath()).second;
-        items.push_back({file,
-                         [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
-                             if (duplicate)
-                                 return {"another input is written to " + Utf8(output), {}};
-                             WaveFile wave;
-                             std::string error;
-                             const auto plan = ReadAndPlan(msl, file, options, wave, error);
-                             if (!plan)
-                                 return {error, {}};
-                             wave.Data() = BringToLength(wave, plan->frames, options.resampler);
-                             if (options.stripMetadata)
-                                 StripMetadata(wave);
-                             else
-                                 AdjustMetadata(wave.records,
-                                                {plan->sourceFrames, plan->frames, 0, plan->frames},
-                                                plan->bpm, double{plan->bars} * plan->beats);
-                             if (const WaveOutResult written =
-                                     WriteWave(msl, output, wave, options.force);
-                                 !written.Written())
-                                 return {Utf8(output) + ": " + Reason(written), {}};
-                             return {{},
-                                     "wrote " + Utf8(output) + " (" + std::to_string(plan->frames) +
-                                         " frames, " + Number(plan->bpm) + " bpm)"};
-                         },
-                         Memory(file, options.resampler)});
+        items.push_back(
+            {file,
+             [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
+                 if (duplicate)
+                     return {"another input is written to " + Utf8(output), {}};
+                 WaveFile wave;
+                 std::string error;
+                 const auto plan = ReadAndPlan(msl, file, options, wave, error);
+                 if (!plan)
+                     return {error, {}};
+                 wave.Data() = BringToLength(wave, plan->frames, options.resampler);
+                 if (options.stripMetadata)
+                     StripMetadata(wave);
+                 else
+                     AdjustMetadata(wave.records,
+                                    {plan->sourceFrames, plan->frames, 0, plan->frames}, plan->bpm,
+                                    double{plan->bars} * plan->beats);
+                 if (const WaveOutResult written = WriteWave(msl, output, wave, options.force);
+                     !written.Written())
+                     return {Utf8(output) + ": " + Reason(written), {}};
+                 return {{},
+                         "wrote " + Utf8(output) + " (" + std::to_string(plan->frames) +
+                             " frames, " + ShortNumber(plan->bpm) + " bpm); " +
+                             MeterText({plan->bars, plan->beats, plan->source}, plan->recordTempo)};
+             },
+             Memory(file, options.resampler)});
     }
     // Leftovers of an earlier run that was killed; recent ones may be another run's.
     RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
@@ -211,10 +217,12 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                      });
                  if (!written.failure.Written())
                      return {Utf8(written.failedName) + ": " + Reason(written.failure), {}};
+                 std::vector<std::int32_t> counts;
+                 for (const SplitPlan::Piece& at : split.pieces)
+                     counts.push_back(at.count);
                  return {{},
-                         "wrote " + std::to_string(parts) + " pieces of " +
-                             std::to_string(split.framesPerPart) + " frames (" + Number(plan->bpm) +
-                             " bpm)"};
+                         "wrote " + PiecesText(counts) + " (" + ShortNumber(plan->bpm) + " bpm); " +
+                             MeterText({plan->bars, plan->beats, plan->source}, plan->recordTempo)};
              },
              Memory(file, options.resampler)});
     }

@@ -6,6 +6,7 @@
 // a length, a tempo or a piece comes out here to the frame as it does there.
 
 #include "mdlLength.h"
+#include "mdlTempoGuess.h"
 #include "mdlWaveFile.h"
 
 #include <QString>
@@ -29,6 +30,8 @@ struct TempoOptions {
     Target target;
     float beats = 4;
     float bars = 1;
+    bool beatsGiven = false; // otherwise from an "acid" record, the guess or the default
+    bool barsGiven = false;
     bool guessBars = false;
     double guessLow = 70;
     double guessHigh = 180;
@@ -42,13 +45,20 @@ struct TempoOptions {
 struct TempoPlan {
     float bars = 1;
     float beats = 4;
+    MeterSource source = MeterSource::Given;
+    std::optional<float> recordTempo; // what the "acid" record says
+
     std::int32_t sourceFrames = 0;
     std::int32_t frames = 0;
     double bpm = 0; // the tempo at frames
 };
 
+// Returns what options ask the bars and beats to be taken from.
+MeterRequest RequestOf(const TempoOptions& options);
+
 // Returns the plan for wave under options, or the reason there is none (no bars that
-// give a tempo in the guess range, a target below one frame, a formula fault).
+// give a tempo in the guess range, a target below one frame, a formula fault). Bars and
+// beats not given come from the file's "acid" record, or with guessBars from its sound.
 std::optional<TempoPlan> PlanTempo(const WaveFile& wave, const TempoOptions& options,
                                    std::string& error);
 
@@ -63,8 +73,8 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
 int RunSplit(const QStringList& files, const QString& out, int parts, int digits,
              const TempoOptions& options);
 
-// Prints each file's format, length, tempo and record tree, as text or one JSON document.
-// Returns the exit status.
-int RunInfo(const QStringList& files, bool json, float bars, float beats);
+// Prints each file's format, length, tempo (bars and beats chosen as PlanTempo does) and
+// record tree, as text or one JSON document. Returns the exit status.
+int RunInfo(const QStringList& files, bool json, const TempoOptions& options);
 
 } // namespace metronel::cli

@@ -2,6 +2,7 @@
 // info: a file's format, length, tempo and the tree of its records.
 #include "cliBatch.h"
 #include "cliCommands.h"
+#include "cliMeter.h"
 #include "mdlBytes.h"
 #include "mdlMain.h"
 #include "mdlWaveFile.h"
@@ -72,8 +73,45 @@ QJsonArray TopRecords(WaveScan& scan) {
     return records;
 }
 
-QJsonObject Describe(chunkwell::MediaSystemLicence& msl, const QString& path, float bars,
-                     float beats) {
+// Returns the bars and beats for the file as the other commands choose them: from its
+// records alone, or with a guess from its sound read whole.
+std::optional<MeterChoice> MeterOf(chunkwell::MediaSystemLicence& msl, const QString& path,
+                                   WaveScan& scan, const TempoOptions& options,
+                                   std::string& error) {
+    const MeterRequest request = RequestOf(options);
+    WaveFile wave;
+    if (request.guess && !(request.bars && request.beats)) {
+        if (const WaveOutResult read = ReadWave(msl, path, wave); !read.Written()) {
+            error = Reason(read);
+            return std::nullopt;
+        }
+    } else {
+        wave.records.push_back({FourCC("fmt "), scan.fmt});
+        for (const RecordPlace& place : scan.walk.records)
+            if (place.id == FourCC("acid") && place.size >= 24 && place.size <= 4096) {
+                std::vector<std::byte> acid(static_cast<std::size_t>(place.size));
+                const bool read = SkipOnError([&] {
+                    scan.reader->MoveTo(place.position);
+                    if (!scan.reader->ReadRecord(acid))
+                        throw CalcError("unreadable");
+                });
+                if (read)
+                    wave.records.push_back({FourCC("acid"), std::move(acid)});
+                break;
+            }
+        wave.records.push_back({FourCC("data"), {}});
+        wave.dataIndex = wave.records.size() - 1;
+    }
+    auto choice = ChooseMeter(wave, request);
+    if (!choice)
+        error = "no bar count from 1 to 64 puts the tempo between " +
+                DoubleText(request.low).toStdString() + " and " +
+                DoubleText(request.high).toStdString() + " bpm";
+    return choice;
+}
+
+QJsonObject Describe(chunkwell::MediaSystemLicence& msl, const QString& path,
+                     const TempoOptions& options) {
     QJsonObject file{{"file", path}};
     WaveScan scan;
     const WaveOutResult scanned = ScanWave(msl, path, scan);
@@ -107,7 +145,19 @@ QJsonObject Describe(chunkwell::MediaSystemLicence& msl, const QString& path, fl
             static_cast<std::int32_t>(scan.walk.records[*scan.walk.data].size / align);
         file.insert("frames", frames);
         file.insert("seconds", static_cast<double>(frames) / rate);
-        SkipOnError([&] { file.insert("bpm", BpmFromSamples(frames, rate, bars, beats)); });
+        std::string error;
+        if (const auto choice = MeterOf(msl, path, scan, options, error)) {
+            const Meter& m = choice->meter;
+            SkipOnError(
+                [&] { file.insert("bpm", BpmFromSamples(frames, rate, m.bars, m.beatsPerBar)); });
+            file.insert("bars", m.bars);
+            file.insert("beats", m.beatsPerBar);
+            file.insert("barsFrom", MeterSourceKey(m.source));
+            if (choice->recordTempo)
+                file.insert("recordBpm", *choice->recordTempo);
+        } else {
+            file.insert("error", QString::fromStdString(error));
+        }
     }
     return file;
 }
@@ -126,7 +176,7 @@ void PrintRecords(const QJsonArray& records, int depth) {
     }
 }
 
-void PrintText(const QJsonObject& f, float bars, float beats) {
+void PrintText(const QJsonObject& f) {
     std::printf("%s\n", f["file"].toString().toUtf8().constData());
     if (f.contains("format")) {
         const QJsonObject fmt = f["format"].toObject();
@@ -141,10 +191,21 @@ void PrintText(const QJsonObject& f, float bars, float beats) {
     if (f.contains("frames"))
         std::printf("  frames: %lld (%.3f s)\n", static_cast<long long>(f["frames"].toInteger()),
                     f["seconds"].toDouble());
-    if (f.contains("bpm"))
-        std::printf("  bpm: %s (%s beats x %s bars)\n",
-                    DoubleText(f["bpm"].toDouble()).toUtf8().constData(),
-                    DoubleText(beats).toUtf8().constData(), DoubleText(bars).toUtf8().constData());
+    if (f.contains("bars")) {
+        const QString key = f["barsFrom"].toString();
+        MeterSource source = MeterSource::Given;
+        for (MeterSource s : {MeterSource::TempoRecord, MeterSource::Sound, MeterSource::Range})
+            if (key == QLatin1String(MeterSourceKey(s)))
+                source = s;
+        const Meter meter{static_cast<float>(f["bars"].toDouble()),
+                          static_cast<float>(f["beats"].toDouble()), source};
+        std::optional<float> record;
+        if (f.contains("recordBpm"))
+            record = static_cast<float>(f["recordBpm"].toDouble());
+        std::printf("  bpm: %s (%s)\n",
+                    f.contains("bpm") ? ShortNumber(f["bpm"].toDouble()).c_str() : "?",
+                    MeterText(meter, record).c_str());
+    }
     if (f.contains("container")) {
         std::printf("  records:\n    %s  size %lld  type %s\n",
                     f["container"].toString().toUtf8().constData(),
@@ -156,12 +217,12 @@ void PrintText(const QJsonObject& f, float bars, float beats) {
 
 } // namespace
 
-int RunInfo(const QStringList& files, bool json, float bars, float beats) {
+int RunInfo(const QStringList& files, bool json, const TempoOptions& options) {
     chunkwell::MediaSystemLicence msl;
     QJsonArray all;
     bool failed = false;
     for (const QString& path : files) {
-        const QJsonObject file = Describe(msl, path, bars, beats);
+        const QJsonObject file = Describe(msl, path, options);
         if (file.contains("error")) {
             failed = true;
             if (!json)
@@ -170,7 +231,7 @@ int RunInfo(const QStringList& files, bool json, float bars, float beats) {
         if (json)
             all.append(file);
         else if (file.contains("container"))
-            PrintText(file, bars, beats);
+            PrintText(file);
     }
     if (json)
         std::fputs(QJsonDocument(QJsonObject{{"files", all}}).toJson().constData(), stdout);

@@ -3,6 +3,7 @@
 // the window's own arithmetic.
 #include "cliBatch.h"
 #include "cliCommands.h"
+#include "cliMeter.h"
 #include "mdlMain.h"
 #include "mdlVersion.h"
 
@@ -43,6 +44,27 @@ struct TargetArgs {
     }
 };
 
+// The options every command takes: bars and beats, the guess, folders.
+void AddMeterOptions(CLI::App& command, TempoOptions& options, std::vector<double>& guessRange) {
+    command
+        .add_option("--beats", options.beats,
+                    "beats per bar (default: the file's tempo record, or 4)")
+        ->check(CLI::Range(0.1, 64.0));
+    auto* bars = command
+                     .add_option("--bars", options.bars,
+                                 "bars in the whole sound (default: the file's tempo record, or 1)")
+                     ->check(CLI::Range(0.1, 64.0));
+    auto* guess = command.add_flag("--guess-bars", options.guessBars,
+                                   "without a tempo record, hear the bars (1 to 64) and beats "
+                                   "(3 or 4) from the sound");
+    guess->excludes(bars);
+    command
+        .add_option("--guess-range", guessRange,
+                    "the tempos a guess may give, in bpm (default 70 180)")
+        ->expected(2)
+        ->needs(guess);
+}
+
 // The options tempo and split share: the target, bars and beats, the resampler, writing.
 void AddTempoOptions(CLI::App& command, TempoOptions& options, TargetArgs& target,
                      std::vector<double>& guessRange, bool targetRequired) {
@@ -62,18 +84,7 @@ void AddTempoOptions(CLI::App& command, TempoOptions& options, TargetArgs& targe
     else
         group->require_option(0, 1);
 
-    auto* beats = command.add_option("--beats", options.beats, "beats per bar (default 4)")
-                      ->check(CLI::Range(0.1, 64.0));
-    auto* bars = command.add_option("--bars", options.bars, "bars in the whole sound (default 1)")
-                     ->check(CLI::Range(0.1, 64.0));
-    auto* guess = command.add_flag("--guess-bars", options.guessBars,
-                                   "take the power of two from 1 to 64 bars that puts the "
-                                   "tempo in the guess range");
-    guess->excludes(bars);
-    (void)beats;
-    command.add_option("--guess-range", guessRange, "the guess range in bpm (default 70 180)")
-        ->expected(2)
-        ->needs(guess);
+    AddMeterOptions(command, options, guessRange);
     command
         .add_option_function<std::string>(
             "--resampler",
@@ -112,22 +123,20 @@ int main(int argc, char** argv) {
     TargetArgs tempoTarget;
     TargetArgs splitTarget;
     std::vector<double> guessRange;
+    bool recursive = false;
 
     CLI::App* info = app.add_subcommand("info", "show format, length, tempo and records");
-    info->add_option("FILE", files, "wave files")->required();
+    info->add_option("FILE", files, "wave files, or folders of them")->required();
     info->add_flag("--json", json, "one JSON document for all files");
-    info->add_option("--beats", options.beats, "beats per bar (default 4)")
-        ->check(CLI::Range(0.1, 64.0));
-    info->add_option("--bars", options.bars, "bars in the whole sound (default 1)")
-        ->check(CLI::Range(0.1, 64.0));
+    AddMeterOptions(*info, options, guessRange);
 
     CLI::App* tempo = app.add_subcommand("tempo", "bring files to a new tempo or length");
-    tempo->add_option("FILE", files, "wave files")->required();
+    tempo->add_option("FILE", files, "wave files, or folders of them")->required();
     tempo->add_option("-o,--output", out, "a folder, or for one file a file name")->required();
     AddTempoOptions(*tempo, options, tempoTarget, guessRange, true);
 
     CLI::App* split = app.add_subcommand("split", "cut files into numbered pieces");
-    split->add_option("FILE", files, "wave files")->required();
+    split->add_option("FILE", files, "wave files, or folders of them")->required();
     split
         ->add_option("-o,--output", out,
                      "a folder, or for one file a name whose final \".wav\" is "
@@ -139,6 +148,11 @@ int main(int argc, char** argv) {
     split->add_option("--digits", digits, "zero-pad piece numbers to D digits")
         ->check(CLI::Range(1, 3));
     AddTempoOptions(*split, options, splitTarget, guessRange, false);
+
+    for (CLI::App* command : {info, tempo, split}) {
+        command->add_flag("-r,--recursive", recursive,
+                          "for a folder given as input, the wave files of its subfolders too");
+    }
 
     try {
         app.parse(argc, argv);
@@ -153,14 +167,27 @@ int main(int argc, char** argv) {
         options.guessHigh = guessRange[1];
     }
     options.target = *tempo ? tempoTarget.Chosen() : splitTarget.Chosen();
+    CLI::App* chosen = *info ? info : *tempo ? tempo : split;
+    options.barsGiven = chosen->count("--bars") > 0;
+    options.beatsGiven = chosen->count("--beats") > 0;
 
-    QStringList names;
+    QStringList inputs;
     for (const std::string& file : files)
-        names << QString::fromLocal8Bit(file);
+        inputs << QString::fromLocal8Bit(file);
+    // A folder stands for the wave files in it.
+    QStringList empty;
+    const QStringList names = metronel::cli::ExpandInputs(inputs, recursive, empty);
+    for (const QString& folder : empty)
+        metronel::cli::PrintError(folder.toStdString() + ": no wave files in the folder");
+    if (names.isEmpty())
+        return 1;
     const QString output = QString::fromLocal8Bit(out);
+    int status = 0;
     if (*info)
-        return metronel::cli::RunInfo(names, json, options.bars, options.beats);
-    if (*tempo)
-        return metronel::cli::RunTempo(names, output, options);
-    return metronel::cli::RunSplit(names, output, parts, digits, options);
+        status = metronel::cli::RunInfo(names, json, options);
+    else if (*tempo)
+        status = metronel::cli::RunTempo(names, output, options);
+    else
+        status = metronel::cli::RunSplit(names, output, parts, digits, options);
+    return empty.isEmpty() ? status : 1;
 }

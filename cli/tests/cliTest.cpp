@@ -4,10 +4,12 @@
 #include "mdlWaveFile.h"
 #include "mdlWaveOut.h"
 
+#include "DrumLoops.h"
 #include "WaveFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -384,6 +386,76 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
                       QStringList{"metronel-cli: " + row.file + ": " + row.reason})
                 << command[0].toStdString();
         }
+}
+
+// What a person reads about bars and beats: where they came from, the record's tempo beside
+// the sound's, tempos to three decimals (exact in JSON), the pieces a split wrote, folders.
+TEST(CliMeter, SaysWhatBarsAndBeatsWereUsedAndWhy) {
+    QTemporaryDir dir;
+    chunkwell::MediaSystemLicence msl;
+    const std::vector<std::string> breaks = {"KX.........X.....", "S....X.......X...",
+                                             "HX.X.X.X.X.X.X.X."};
+    WaveFile loop = DrumLoop(174, 2, 4, breaks);
+    ASSERT_TRUE(QDir(dir.path()).mkpath("loops/tagged"));
+    ASSERT_TRUE(WriteWave(msl, dir.filePath("loops/dnb.wav"), loop, false).Written());
+    WaveFile tagged = loop;
+    tagged.records.insert(tagged.records.begin() + 1, Acid(0, 8, 4, 174.0f));
+    tagged.dataIndex = 2;
+    ASSERT_TRUE(WriteWave(msl, dir.filePath("loops/tagged/dnb.wav"), tagged, false).Written());
+    const double exact = BpmFromSamples(loop.Frames(), kRate, 2, 4); // 174.000244...
+
+    struct Row {
+        QStringList args;
+        QString shown; // in the output, for every file named
+    };
+    const Row rows[] = {
+        {{"info", dir.filePath("loops/dnb.wav")}, "bpm: 87 (1 bar of 4 beats, given)"},
+        {{"info", "--guess-bars", dir.filePath("loops/dnb.wav")},
+         "bpm: 174 (2 bars of 4 beats, guessed from the sound)"},
+        {{"info", "--guess-bars", "--guess-range", "60", "100", dir.filePath("loops/dnb.wav")},
+         "bpm: 87 (1 bar of 4 beats, guessed from the sound)"},
+        {{"info", dir.filePath("loops/tagged/dnb.wav")},
+         "bpm: 174 (2 bars of 4 beats, tempo record; the tempo record says 174 bpm)"},
+        {{"info", "--bars", "4", dir.filePath("loops/tagged/dnb.wav")},
+         "bpm: 174 (4 bars of 2 beats, tempo record; the tempo record says 174 bpm)"},
+        {{"tempo", dir.filePath("loops/tagged/dnb.wav"), "--bpm", "170", "-o",
+          dir.filePath("out.wav")},
+         QStringLiteral("(%1 frames, 170 bpm); 2 bars of 4 beats, tempo record; the tempo "
+                        "record says 174 bpm")
+             .arg(SamplesFromBpm(170, kRate, 2, 4))},
+        {{"split", dir.filePath("loops/dnb.wav"), "--guess-bars", "--parts", "16", "-o",
+          dir.filePath("piece.wav")},
+         "(174 bpm); 2 bars of 4 beats, guessed from the sound"},
+        {{"split", dir.filePath("loops/dnb.wav"), "--samples", "227613", "--parts", "16", "-o",
+          dir.filePath("p.wav")},
+         "wrote 16 pieces: 15 of 14226 frames and one of 14223 ("},
+    };
+    for (const Row& row : rows) {
+        const Outcome run = Cli(row.args);
+        EXPECT_EQ(run.status, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains(row.shown)) << row.args.join(' ').toStdString() << "\n"
+                                                 << run.out.toStdString();
+    }
+
+    // JSON keeps the exact tempo; a folder means its wave files, -r those below it too.
+    Outcome run = Cli({"info", "--json", "--guess-bars", dir.filePath("loops")});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    QJsonArray files = QJsonDocument::fromJson(run.out.toUtf8())["files"].toArray();
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(files[0].toObject()["bpm"].toDouble(), exact);
+    EXPECT_EQ(files[0].toObject()["bars"].toDouble(), 2);
+    EXPECT_EQ(files[0].toObject()["barsFrom"].toString(), "sound");
+    run = Cli({"info", "--json", "-r", dir.filePath("loops")});
+    files = QJsonDocument::fromJson(run.out.toUtf8())["files"].toArray();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files[1].toObject()["barsFrom"].toString(), "record");
+    EXPECT_EQ(files[1].toObject()["recordBpm"].toDouble(), 174.0);
+    run = Cli({"info", dir.filePath("loops/tagged"), dir.path() + "/nothing-here"});
+    EXPECT_EQ(run.status, 1);
+    QDir(dir.path()).mkpath("empty");
+    run = Cli({"info", dir.filePath("empty")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("empty: no wave files in the folder")) << run.err.toStdString();
 }
 
 } // namespace
