@@ -69,7 +69,8 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
 
 // Cuts each file, brought to the target if one is given, into parts pieces named as Split
 // As names them (or with digits zero-padded numbers), from out: a folder, or for one input
-// a file name whose last four characters are dropped. Returns the exit status.
+// a file name less a final ".wav" (any case). All of a file's pieces are written, or none.
+// Returns the exit status.
 int RunSplit(const QStringList& files, const QString& out, int parts, int digits,
              const TempoOptions& options);
 
