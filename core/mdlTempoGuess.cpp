@@ -417,13 +417,14 @@ std::optional<MeterChoice> ChooseMeter(const WaveFile& wave, const MeterRequest&
     if (request.bars && request.beats)
         return choice;
     if (acid && HoldsTempo(*acid)) {
-        // A bar count or beats a bar given regroups the record's beats.
+        // A bar count given keeps the record's meter (as --bars alone has always meant bars
+        // of the usual beats); beats a bar given regroup the record's beats into bars.
         const auto total = static_cast<float>(acid->beats);
         Meter meter{acid->Bars(), acid->BeatsPerBar(), MeterSource::TempoRecord};
         if (request.beats)
             meter = {total / *request.beats, *request.beats, MeterSource::TempoRecord};
         else if (request.bars)
-            meter = {*request.bars, total / *request.bars, MeterSource::TempoRecord};
+            meter = {*request.bars, acid->BeatsPerBar(), MeterSource::TempoRecord};
         if (meter.bars >= 0.1f && meter.bars <= 64.0f && meter.beatsPerBar >= 0.1f &&
             meter.beatsPerBar <= 64.0f) {
             choice.meter = meter;

@@ -138,7 +138,7 @@ struct MeterChoice {
 };
 
 // Returns the bars and beats for wave: both given; else from an "acid" record that holds a
-// tempo (a given bars or beats regroups the record's beats); else, when asked to guess,
+// tempo (given bars keep the record's meter, given beats a bar regroup its beats); else, when asked to guess,
 // from the sound and failing that from the range (GuessBarsFromRange, beats given or 4);
 // else what is given, 1 bar and 4 beats by default. The tempo of a record that holds one
 // comes with it whatever was chosen. Nothing when a guess finds no bar count within the

@@ -417,7 +417,7 @@ TEST(CliMeter, SaysWhatBarsAndBeatsWereUsedAndWhy) {
         {{"info", dir.filePath("loops/tagged/dnb.wav")},
          "bpm: 174 (2 bars of 4 beats, tempo record; the tempo record says 174 bpm)"},
         {{"info", "--bars", "4", dir.filePath("loops/tagged/dnb.wav")},
-         "bpm: 174 (4 bars of 2 beats, tempo record; the tempo record says 174 bpm)"},
+         "bpm: 348 (4 bars of 4 beats, tempo record; the tempo record says 174 bpm)"},
         {{"tempo", dir.filePath("loops/tagged/dnb.wav"), "--bpm", "170", "-o",
           dir.filePath("out.wav")},
          QStringLiteral("(%1 frames, 170 bpm); 2 bars of 4 beats, tempo record; the tempo "
