@@ -406,3 +406,55 @@ TEST(StretchKeepPitch, TonesKeepTheirPitchPurityAndLevel) {
 
 } // namespace
 } // namespace metronel
+
+namespace metronel {
+namespace {
+
+// A one-shot is not a circle: whatever lies at one end, the 10 ms at the other stay silent,
+// where as a loop they hear it.
+TEST(StretchKeepPitch, OneShotEndsHearNothingOfTheOtherEnd) {
+    // Half a second: a 100 ms burst at one end, silence up to the other.
+    std::vector<double> head(static_cast<std::size_t>(kRate / 2), 0.0);
+    std::uint32_t state = 1;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kRate / 10); ++i) {
+        state = state * 1664525u + 1013904223u;
+        head[i] = static_cast<double>(state) / 4294967296.0 - 0.5;
+    }
+    const std::vector<double> tail(head.rbegin(), head.rend());
+    using Method = std::vector<double> (*)(const std::vector<double>&, std::int64_t, bool);
+    const struct {
+        const char* name;
+        Method method;
+    } methods[] = {
+        {"hq", [](const std::vector<double>& x, std::int64_t m,
+                  bool loop) { return ResampleLoopHq(x, 1, m, loop); }},
+        {"keep-pitch", [](const std::vector<double>& x, std::int64_t m,
+                          bool loop) { return StretchKeepPitch(x, 1, kRate, m, loop); }},
+    };
+    const std::int64_t ten = kRate / 100;
+    for (const auto& method : methods)
+        for (const std::int64_t frames : {kRate * 2 / 5, kRate * 3 / 5})
+            for (const bool loop : {false, true}) {
+                // The loudest of the 10 ms at the silent end, in dB.
+                auto quiet = [&](const std::vector<double>& y, std::int64_t from) {
+                    double peak = 1e-30;
+                    for (std::int64_t i = from; i < from + ten; ++i)
+                        peak = std::max(peak, std::abs(y[static_cast<std::size_t>(i)]));
+                    return 20 * std::log10(peak);
+                };
+                const double last = quiet(method.method(head, frames, loop), frames - ten);
+                const double first = quiet(method.method(tail, frames, loop), 0);
+                SCOPED_TRACE(std::string(method.name) + (loop ? " loop" : " one-shot") + " to " +
+                             std::to_string(frames));
+                if (loop) {
+                    EXPECT_GT(last, -60);
+                    EXPECT_GT(first, -60);
+                } else {
+                    EXPECT_LT(last, -90);
+                    EXPECT_LT(first, -90);
+                }
+            }
+}
+
+} // namespace
+} // namespace metronel
