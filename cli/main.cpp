@@ -89,10 +89,15 @@ void AddTempoOptions(CLI::App& command, TempoOptions& options, TargetArgs& targe
         .add_option_function<std::string>(
             "--resampler",
             [&options](const std::string& name) {
-                options.resampler = name == "hq" ? Resampler::Hq : Resampler::Pick;
+                options.resampler = name == "hq"           ? Resampler::Hq
+                                    : name == "keep-pitch" ? Resampler::KeepPitch
+                                                           : Resampler::Pick;
             },
-            "pick: whole frames, as the window does; hq: band-limited (default pick)")
-        ->check(CLI::IsMember({"pick", "hq"}));
+            "pick: whole frames, as the window does; hq: band-limited; keep-pitch: "
+            "time-stretched in the same key (default pick)")
+        ->check(CLI::IsMember({"pick", "hq", "keep-pitch"}));
+    command.add_flag("--one-shot", options.oneShot,
+                     "the sound is not a loop: neither end is heard in the other");
     command.add_flag("--strip-metadata", options.stripMetadata, "write \"fmt \" and \"data\" only");
     command.add_flag("-f,--force", options.force, "replace existing outputs");
     command.add_option("-j,--jobs", options.jobs, "files at a time (default: four per core)")
@@ -111,7 +116,13 @@ int main(int argc, char** argv) {
     CLI::App app{"Brings wave loops to a tempo, or cuts them into pieces, with the window's "
                  "own arithmetic.",
                  "metronel-cli"};
-    app.set_version_flag("--version", std::string("metronel-cli ") + metronel::kVersion);
+    // Rubber Band, linked for keep-pitch, is GPL-2+: so is the program as built.
+    app.set_version_flag("--version",
+                         std::string("metronel-cli ") + metronel::kVersion +
+                             "\nThis program links the Rubber Band Library (GPL version 2 or "
+                             "later), so as built it is\ndistributed under the GNU General Public "
+                             "License, version 2 or later. Metronel's own\ncode is under the MIT "
+                             "licence.");
     app.require_subcommand(1);
 
     std::vector<std::string> files;
