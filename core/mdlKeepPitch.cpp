@@ -25,16 +25,16 @@ constexpr double kBlendSeconds = 0.010;
 
 // Frames of the loop heard before its start and after its end: enough for the stretcher's
 // longest window and its transient look-ahead either side of the kept span.
-double g_contextSeconds = 0.5;
+constexpr double kContextSeconds = 0.25;
 std::int64_t ContextFrames(std::int64_t rate) {
     return std::max<std::int64_t>(
-        4096, std::llround(g_contextSeconds *
+        4096, std::llround(kContextSeconds *
                            static_cast<double>(std::clamp<std::int64_t>(rate, 8000, 192000))));
 }
 
-// Stretches frames [0, inFrames) of the channels in `in` (each read through source(c, i))
-// to outFrames frames, with input frame keyIn landing on output frame keyOut and keyIn +
-// keySpan on keyOut + keyOutSpan when a span is given.
+// Returns, channel by channel, the inFrames frames that source(channel, frame) gives
+// stretched to outFrames frames in the same key, the input frames of keys landing on their
+// output frames.
 template <class Source>
 std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::int64_t inFrames,
                                         std::int64_t outFrames, const Source& source,
@@ -104,7 +104,9 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
                           at + static_cast<std::int64_t>(frames) == inFrames);
         drain();
     }
-    while (stretcher.available() >= 0) {
+    // Offline, everything is out once available() says -1; a few empty final calls at most
+    // push the last of it through, so a stretcher that stalls cannot hang the caller.
+    for (int idle = 0; stretcher.available() >= 0 && idle < 64; ++idle) {
         drain();
         if (stretcher.available() == 0)
             stretcher.process(blockPointers.data(), 0, true);
@@ -151,7 +153,10 @@ std::vector<double> StretchKeepPitch(std::span<const double> interleaved, int ch
     // (repeated for a short loop), so the stretcher hears it as it repeats; key frames pin
     // the loop's start and end to output frames `lead` and lead + m. The result is the span
     // between them, its ends blended with what the stretcher made beyond them.
-    const std::int64_t context = ContextFrames(rate);
+    // A sound stretched many times over hears less of itself around: the extra output
+    // stays within four times the context.
+    const std::int64_t context = std::max<std::int64_t>(
+        1, std::min<std::int64_t>(ContextFrames(rate), 4 * ContextFrames(rate) * n / m + 1));
     const std::int64_t lead =
         std::max<std::int64_t>(1, std::llround(static_cast<double>(context) *
                                                static_cast<double>(m) / static_cast<double>(n)));

@@ -458,3 +458,36 @@ TEST(StretchKeepPitch, OneShotEndsHearNothingOfTheOtherEnd) {
 
 } // namespace
 } // namespace metronel
+
+namespace metronel {
+namespace {
+
+// Any length to any length, any channel count: exactly the frames asked for, all finite.
+TEST(StretchKeepPitch, ExactFrameCountsFromAnyLength) {
+    struct Row {
+        std::int64_t frames, target;
+        int channels;
+        bool loop;
+    } rows[] = {
+        {1, 1000, 1, true},      {1, 1000, 2, false},    {7, 3, 3, true},
+        {300, 1, 1, true},       {4410, 44100, 2, true}, {44100, 4410, 6, true},
+        {44100, 4410, 1, false}, {0, 500, 2, true},      {1000, 1000, 2, true},
+    };
+    for (const Row& row : rows) {
+        std::vector<double> x(static_cast<std::size_t>(row.frames * row.channels));
+        for (std::size_t i = 0; i < x.size(); ++i)
+            x[i] = 0.5 * std::sin(0.05 * static_cast<double>(i));
+        const auto y = StretchKeepPitch(x, row.channels, kRate, row.target, row.loop);
+        ASSERT_EQ(y.size(), static_cast<std::size_t>(row.target * row.channels))
+            << row.frames << " to " << row.target;
+        EXPECT_TRUE(std::all_of(y.begin(), y.end(), [](double v) { return std::isfinite(v); }));
+        if (row.frames == row.target) {
+            EXPECT_EQ(y, x);
+        }
+    }
+    EXPECT_TRUE(StretchKeepPitch(std::vector<double>{0.5}, 1, kRate, 0).empty());
+    EXPECT_THROW(StretchKeepPitch(std::vector<double>{0.5}, 0, kRate, 3), std::invalid_argument);
+}
+
+} // namespace
+} // namespace metronel
