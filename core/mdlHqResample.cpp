@@ -263,9 +263,11 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
 
     if (!loop) {
         process(interleaved.data(), static_cast<std::size_t>(n));
-        const std::vector<double> silence(static_cast<std::size_t>(need + 2) * ch);
-        if (taken < m)
-            process(silence.data(), static_cast<std::size_t>(need + 2));
+        const std::vector<double> silence(kChunkFrames * ch);
+        for (std::int64_t left = need + 2; left > 0 && taken < m;
+             left -= static_cast<std::int64_t>(kChunkFrames))
+            process(silence.data(), static_cast<std::size_t>(
+                                        std::min(left, static_cast<std::int64_t>(kChunkFrames))));
     }
     for (std::int64_t position = 0, left = loop ? feed : 0; left > 0 && taken < m;) {
         const std::int64_t frames = std::min(left, n - position);
