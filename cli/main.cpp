@@ -116,13 +116,13 @@ int main(int argc, char** argv) {
     CLI::App app{"Brings wave loops to a tempo, or cuts them into pieces, with the window's "
                  "own arithmetic.",
                  "metronel-cli"};
-    // Rubber Band, linked for keep-pitch, is GPL-2+: so is the program as built.
+    // Rubber Band (keep-pitch) and FFTW (the tempo guess) are GPL-2+: so is the program as built.
     app.set_version_flag("--version",
                          std::string("metronel-cli ") + metronel::kVersion +
-                             "\nThis program links the Rubber Band Library (GPL version 2 or "
-                             "later), so as built it is\ndistributed under the GNU General Public "
-                             "License, version 2 or later. Metronel's own\ncode is under the MIT "
-                             "licence.");
+                             "\nThis program links the Rubber Band Library and FFTW (GPL version 2 "
+                             "or later), so as\nbuilt it is distributed under the GNU General "
+                             "Public License, version 2 or later.\nMetronel's own code is under "
+                             "the MIT licence.");
     app.require_subcommand(1);
 
     std::vector<std::string> files;

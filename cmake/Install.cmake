@@ -20,14 +20,15 @@ set(METRONEL_COMPONENTS Runtime Development)
 if(METRONEL_BUILD_APP)
     list(APPEND METRONEL_COMPONENTS Program)
 endif()
-# The programs link Rubber Band (GPL-2+), so as built they are distributed under the GPL;
-# Chunkwell links nothing of it and stays MIT alone.
+# The programs link Rubber Band and FFTW (both GPL-2+), so as built they are distributed
+# under the GPL; Chunkwell links neither and stays MIT alone.
 file(READ "${PROJECT_SOURCE_DIR}/LICENSE" metronel_mit_text)
 file(WRITE "${PROJECT_BINARY_DIR}/copyright-programs"
 "The programs metronel and metronel-cli, as built, link the Rubber Band Library
-(Copyright Particular Programs Ltd, GNU General Public License version 2 or later)
-and are therefore distributed under the GNU General Public License, version 2 or
-later. On Debian systems the complete text of the GNU General Public License
+(Copyright Particular Programs Ltd) and FFTW (Copyright Matteo Frigo and the
+Massachusetts Institute of Technology), both under the GNU General Public License
+version 2 or later, and are therefore distributed under the GNU General Public
+License, version 2 or later. On Debian systems the complete text of the GNU General Public License
 version 2 is in /usr/share/common-licenses/GPL-2.
 
 Metronel's own source code is under the MIT licence:

@@ -395,8 +395,7 @@ TEST(CliBatch, FailuresForceStatusAndSummary) {
         EXPECT_EQ(Cli(args).status, 2) << args.join(' ').toStdString();
     EXPECT_EQ(Cli({"--help"}).status, 0);
     const QString version = Cli({"--version"}).out;
-    EXPECT_EQ(version.section(u'
-', 0, 0).toStdString(), "metronel-cli " METRONEL_PROJECT_VERSION);
+    EXPECT_EQ(version.section(u'\n', 0, 0).toStdString(), "metronel-cli " METRONEL_PROJECT_VERSION);
     EXPECT_TRUE(version.contains("General Public License, version 2 or later"));
 
     // info reads what it can, nested records included, and stops on an empty file.

@@ -56,9 +56,9 @@ std::vector<double> Hit(const char* name) {
         QStringLiteral("/usr/share/hydrogen/data/drumkits/The Black Pearl 1.0/%1.wav").arg(name);
     chunkwell::MediaSystemLicence msl;
     WaveFile wave;
-    const std::string error = ReadWave(msl, path, wave);
-    EXPECT_EQ(error, "") << "install hydrogen-drumkits (scripts/install-deps)";
-    if (!error.empty() || wave.Channels() != 1 || wave.Rate() != kRate)
+    const WaveOutResult read = ReadWave(msl, path, wave);
+    EXPECT_TRUE(read.Written()) << read.OneLine() << ": install hydrogen-drumkits";
+    if (!read.Written() || wave.Channels() != 1 || wave.Rate() != kRate)
         return std::vector<double>(100, 0.0);
     return DecodeSamples(wave.Data(), *SampleFormatFromFmt(wave.Fmt()));
 }
