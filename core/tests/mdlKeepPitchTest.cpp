@@ -340,7 +340,7 @@ TEST(StretchKeepPitch, DrumLoopsKeepTheirHitsAndRepeatWithoutAClick) {
             const double seam = SeamJumpRatio(out);
             const DrumScore s = ScoreDrums(row.drums, out);
             std::printf("%-14s %3.0f -> %3.0f bpm: length error %lld, seam %.3f x, onsets %.2f ms, "
-                        "rise +%.2f ms, pre-echo %+.2f dB\n",
+                        "rise %+.2f ms, pre-echo %+.2f dB\n",
                         row.name, row.bpm, tempo, static_cast<long long>(out.Frames() - frames),
                         seam, s.onsetMs, s.riseGrowthMs, s.preEchoGrowthDb);
             SCOPED_TRACE(std::string(row.name) + " to " + std::to_string(tempo));
@@ -404,12 +404,6 @@ TEST(StretchKeepPitch, TonesKeepTheirPitchPurityAndLevel) {
     }
 }
 
-} // namespace
-} // namespace metronel
-
-namespace metronel {
-namespace {
-
 // A one-shot is not a circle: whatever lies at one end, the 10 ms at the other stay silent,
 // where as a loop they hear it.
 TEST(StretchKeepPitch, OneShotEndsHearNothingOfTheOtherEnd) {
@@ -455,12 +449,6 @@ TEST(StretchKeepPitch, OneShotEndsHearNothingOfTheOtherEnd) {
                 }
             }
 }
-
-} // namespace
-} // namespace metronel
-
-namespace metronel {
-namespace {
 
 // Any length to any length, any channel count: exactly the frames asked for, all finite.
 TEST(StretchKeepPitch, ExactFrameCountsFromAnyLength) {
