@@ -37,9 +37,11 @@ bool IsFolderOut(const QStringList& files, const QString& out) {
 }
 
 // About the most one file's work holds: its records and the new sound, and for hq the
-// samples as doubles before and after (up to eight times a 8-bit sample each).
+// samples as doubles before and after (up to eight times a 8-bit sample each); keep-pitch
+// adds the stretcher's output in single precision.
 std::int64_t Memory(const QString& file, Resampler resampler) {
-    return QFileInfo(file).size() * (resampler == Resampler::Hq ? 20 : 3);
+    const int times = resampler == Resampler::Pick ? 3 : resampler == Resampler::Hq ? 20 : 28;
+    return QFileInfo(file).size() * times;
 }
 
 } // namespace
@@ -145,13 +147,15 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
                  const auto plan = ReadAndPlan(msl, file, options, wave, error);
                  if (!plan)
                      return {error, {}};
-                 wave.Data() = BringToLength(wave, plan->frames, options.resampler);
+                 wave.Data() =
+                     BringToLength(wave, plan->frames, options.resampler, !options.oneShot);
                  if (options.stripMetadata)
                      StripMetadata(wave);
                  else
                      AdjustMetadata(wave.records,
                                     {plan->sourceFrames, plan->frames, 0, plan->frames}, plan->bpm,
-                                    double{plan->bars} * plan->beats);
+                                    double{plan->bars} * plan->beats,
+                                    options.resampler == Resampler::KeepPitch);
                  if (const WaveOutResult written = WriteWave(msl, output, wave, options.force);
                      !written.Written())
                      return {Utf8(output) + ": " + Reason(written), {}};
@@ -188,7 +192,7 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                  if (!plan)
                      return {error, {}};
                  const std::vector<std::byte> frames =
-                     BringToLength(wave, plan->frames, options.resampler);
+                     BringToLength(wave, plan->frames, options.resampler, !options.oneShot);
                  wave.Data().clear();
                  wave.Data().shrink_to_fit();
                  const auto align = static_cast<std::size_t>(wave.BlockAlign());
@@ -212,7 +216,8 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                                  {plan->sourceFrames, split.totalFrames, at.first, at.count},
                                  plan->bpm,
                                  double{plan->bars} * plan->beats * at.count /
-                                     std::max<std::int32_t>(split.totalFrames, 1));
+                                     std::max<std::int32_t>(split.totalFrames, 1),
+                                 options.resampler == Resampler::KeepPitch);
                          return piece;
                      });
                  if (!written.failure.Written())

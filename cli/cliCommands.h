@@ -36,6 +36,7 @@ struct TempoOptions {
     double guessLow = 70;
     double guessHigh = 180;
     Resampler resampler = Resampler::Pick;
+    bool oneShot = false; // hq and keep-pitch: not a loop, so nothing wraps around
     bool stripMetadata = false;
     bool force = false;
     int jobs = 0; // 0: four per core

@@ -89,10 +89,15 @@ void AddTempoOptions(CLI::App& command, TempoOptions& options, TargetArgs& targe
         .add_option_function<std::string>(
             "--resampler",
             [&options](const std::string& name) {
-                options.resampler = name == "hq" ? Resampler::Hq : Resampler::Pick;
+                options.resampler = name == "hq"           ? Resampler::Hq
+                                    : name == "keep-pitch" ? Resampler::KeepPitch
+                                                           : Resampler::Pick;
             },
-            "pick: whole frames, as the window does; hq: band-limited (default pick)")
-        ->check(CLI::IsMember({"pick", "hq"}));
+            "pick: whole frames, as the window does; hq: band-limited; keep-pitch: "
+            "time-stretched in the same key (default pick)")
+        ->check(CLI::IsMember({"pick", "hq", "keep-pitch"}));
+    command.add_flag("--one-shot", options.oneShot,
+                     "the sound is not a loop: neither end is heard in the other");
     command.add_flag("--strip-metadata", options.stripMetadata, "write \"fmt \" and \"data\" only");
     command.add_flag("-f,--force", options.force, "replace existing outputs");
     command.add_option("-j,--jobs", options.jobs, "files at a time (default: four per core)")
@@ -111,7 +116,13 @@ int main(int argc, char** argv) {
     CLI::App app{"Brings wave loops to a tempo, or cuts them into pieces, with the window's "
                  "own arithmetic.",
                  "metronel-cli"};
-    app.set_version_flag("--version", std::string("metronel-cli ") + metronel::kVersion);
+    // Rubber Band (keep-pitch) and FFTW (the tempo guess) are GPL-2+: so is the program as built.
+    app.set_version_flag("--version",
+                         std::string("metronel-cli ") + metronel::kVersion +
+                             "\nThis program links the Rubber Band Library and FFTW (GPL version 2 "
+                             "or later), so as\nbuilt it is distributed under the GNU General "
+                             "Public License, version 2 or later.\nMetronel's own code is under "
+                             "the MIT licence.");
     app.require_subcommand(1);
 
     std::vector<std::string> files;

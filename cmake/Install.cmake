@@ -20,8 +20,26 @@ set(METRONEL_COMPONENTS Runtime Development)
 if(METRONEL_BUILD_APP)
     list(APPEND METRONEL_COMPONENTS Program)
 endif()
+# The programs link Rubber Band and FFTW (both GPL-2+), so as built they are distributed
+# under the GPL; Chunkwell links neither and stays MIT alone.
+file(READ "${PROJECT_SOURCE_DIR}/LICENSE" metronel_mit_text)
+file(WRITE "${PROJECT_BINARY_DIR}/copyright-programs"
+"The programs metronel and metronel-cli, as built, link the Rubber Band Library
+(Copyright Particular Programs Ltd) and FFTW (Copyright Matteo Frigo and the
+Massachusetts Institute of Technology), both under the GNU General Public License
+version 2 or later, and are therefore distributed under the GNU General Public
+License, version 2 or later. On Debian systems the complete text of the GNU General Public License
+version 2 is in /usr/share/common-licenses/GPL-2.
+
+Metronel's own source code is under the MIT licence:
+
+${metronel_mit_text}")
 foreach(component IN LISTS METRONEL_COMPONENTS)
-    install(FILES "${PROJECT_SOURCE_DIR}/LICENSE"
+    set(copyright "${PROJECT_SOURCE_DIR}/LICENSE")
+    if(component STREQUAL "Program")
+        set(copyright "${PROJECT_BINARY_DIR}/copyright-programs")
+    endif()
+    install(FILES "${copyright}"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/${METRONEL_PACKAGE_${component}}"
         RENAME copyright
         COMPONENT ${component})

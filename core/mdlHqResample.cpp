@@ -182,7 +182,7 @@ std::int64_t FilterReachFrames(std::int64_t sourceFrames, std::int64_t targetFra
 } // namespace
 
 std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int channels,
-                                   std::int64_t targetFrames) {
+                                   std::int64_t targetFrames, bool loop) {
     if (channels < 1)
         throw std::invalid_argument("channel count below 1");
     if (targetFrames < 1)
@@ -207,7 +207,8 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
     const std::int64_t n = sourceFrames, m = targetFrames;
     const std::int64_t g = std::gcd(n, m);
     const std::int64_t need = FilterReachFrames(n, m);
-    const std::int64_t skip = (need * m + n - 1) / n; // the first output at or past `need`
+    // A one-shot starts at its own frame 0: soxr's run-in there is silence.
+    const std::int64_t skip = loop ? (need * m + n - 1) / n : 0; // first output at or past `need`
     // The last output taken lies before time skip x N / M + N < N + need + N / M + 1.
     const std::int64_t feed = n + 2 * need + n / m + 2;
 
@@ -260,7 +261,15 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
         } while (!in || frames > 0);
     };
 
-    for (std::int64_t position = 0, left = feed; left > 0 && taken < m;) {
+    if (!loop) {
+        process(interleaved.data(), static_cast<std::size_t>(n));
+        const std::vector<double> silence(kChunkFrames * ch);
+        for (std::int64_t left = need + 2; left > 0 && taken < m;
+             left -= static_cast<std::int64_t>(kChunkFrames))
+            process(silence.data(), static_cast<std::size_t>(
+                                        std::min(left, static_cast<std::int64_t>(kChunkFrames))));
+    }
+    for (std::int64_t position = 0, left = loop ? feed : 0; left > 0 && taken < m;) {
         const std::int64_t frames = std::min(left, n - position);
         process(interleaved.data() + static_cast<std::size_t>(position) * ch,
                 static_cast<std::size_t>(frames));

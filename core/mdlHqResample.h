@@ -68,12 +68,13 @@ std::vector<std::byte> EncodeSamples(std::span<const double> samples, const Samp
 // runs in on the loop's tail and out on its head (repeated as often as it needs for a short
 // loop), so the result repeats without a click at the seam. Being a circle, each end is
 // heard in the other over the filter's reach (about 150 source frames; when shrinking, that
-// times source / target frames): right for a loop, not a one-shot sound. The sound's own length
-// comes back unchanged; no source frame gives targetFrames frames of silence; an incomplete
+// times source / target frames): right for a loop. A one-shot sound (loop false) is taken
+// with silence beyond either end instead, so neither end is heard in the other. The sound's own
+// length comes back unchanged; no source frame gives targetFrames frames of silence; an incomplete
 // trailing frame is left out. Nothing comes back for targetFrames below 1. Raises
 // std::invalid_argument for channels below 1, std::runtime_error when the resampler fails
 // and std::bad_alloc.
 std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int channels,
-                                   std::int64_t targetFrames);
+                                   std::int64_t targetFrames, bool loop = true);
 
 } // namespace metronel

@@ -2,13 +2,14 @@
 #include "mdlLength.h"
 
 #include "mdlHqResample.h"
+#include "mdlKeepPitch.h"
 #include "mdlMain.h"
 #include "mdlWaveOut.h"
 
 namespace metronel {
 
-std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames,
-                                     Resampler resampler) {
+std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames, Resampler resampler,
+                                     bool loop) {
     const std::vector<std::byte>& data = wave.Data();
     if (resampler == Resampler::Pick) {
         const WAVEFORMATINFO format = WAVEFORMATINFO::FromBytes(wave.Fmt());
@@ -28,7 +29,10 @@ std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames,
     if (frames == wave.Frames() && data.size() % static_cast<std::size_t>(format.blockAlign) == 0)
         return data;
     const std::vector<double> samples = DecodeSamples(data, format);
-    const std::vector<double> resampled = ResampleLoopHq(samples, format.channels, frames);
+    const std::vector<double> resampled =
+        resampler == Resampler::KeepPitch
+            ? StretchKeepPitch(samples, format.channels, wave.Rate(), frames, loop)
+            : ResampleLoopHq(samples, format.channels, frames, loop);
     return EncodeSamples(resampled, format);
 }
 

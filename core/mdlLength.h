@@ -5,6 +5,7 @@
 // As and the command line's tempo and split, so that a method gives the same bytes in both.
 //
 //   wave.Data() = BringToLength(wave, frames, Resampler::Hq);
+//   wave.Data() = BringToLength(wave, frames, Resampler::KeepPitch, false); // a one-shot
 
 #include "mdlWaveFile.h"
 
@@ -16,14 +17,17 @@ namespace metronel {
 
 // How a sound is brought to its new length.
 enum class Resampler {
-    Pick, // whole frames picked by index, as Save As and Split As have always done
-    Hq,   // band-limited, the loop taken as a circle
+    Pick,      // whole frames picked by index, as Save As and Split As have always done
+    Hq,        // band-limited, the loop taken as a circle
+    KeepPitch, // time-stretched in the same key, the loop taken as a circle
 };
 
 // Returns wave's "data" brought to frames frames. Pick gives the bytes that Save As writes
-// for the same sound and length; Hq needs a format SampleFormatFromFmt reads (ReadWave has
-// checked it). At the sound's own length "data" comes back unchanged. Raises std::bad_alloc.
-std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames,
-                                     Resampler resampler);
+// for the same sound and length; Hq and KeepPitch need a format SampleFormatFromFmt reads
+// (ReadWave has checked it), and take the sound as a loop unless loop is false (a one-shot:
+// neither end is heard in the other); Pick has no use for it. At the sound's own length
+// "data" comes back unchanged. Raises std::bad_alloc.
+std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames, Resampler resampler,
+                                     bool loop = true);
 
 } // namespace metronel

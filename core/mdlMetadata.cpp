@@ -5,6 +5,7 @@
 #include "mdlBytes.h"
 #include "mdlMain.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <optional>
@@ -83,6 +84,23 @@ void AdjustCue(std::vector<std::byte>& b, const FrameMap& map) {
     b = std::move(kept);
 }
 
+// A tape-style change of length moves the pitch by 12 log2(source / new length) semitones:
+// the unity note (offset 12) and its fraction of a semitone upward (offset 16, in 2^-32)
+// move with it, so a sampler still plays the sound in tune; kept within notes 0 to 127.
+void MoveUnityNote(std::vector<std::byte>& b, const FrameMap& map) {
+    if (b.size() < 20 || map.sourceFrames < 1 || map.frames < 1)
+        return;
+    constexpr double kOne = 4294967296.0;
+    const double note =
+        static_cast<double>(GetLE(b, 12, 4)) + static_cast<double>(GetLE(b, 16, 4)) / kOne +
+        12 * std::log2(static_cast<double>(map.sourceFrames) / static_cast<double>(map.frames));
+    // In 2^-32 semitones, rounded to the nearest; the fraction carries into the note.
+    const double steps = std::nearbyint(std::clamp(note, 0.0, 128.0 - 1 / kOne) * kOne);
+    const auto whole = static_cast<std::uint64_t>(steps);
+    PutLE(b, 12, whole >> 32, 4);
+    PutLE(b, 16, whole & 0xFFFFFFFFu, 4);
+}
+
 void AdjustAcid(std::vector<std::byte>& b, double bpm, double beats) {
     if (b.size() < 24)
         return;
@@ -97,14 +115,19 @@ void AdjustAcid(std::vector<std::byte>& b, double bpm, double beats) {
 
 } // namespace
 
-void AdjustMetadata(std::vector<WaveRecord>& records, const FrameMap& map, double bpm,
-                    double beats) {
+void AdjustMetadata(std::vector<WaveRecord>& records, const FrameMap& map, double bpm, double beats,
+                    bool keepPitch) {
     for (WaveRecord& record : records) {
-        if (record.id == FourCC("acid"))
+        if (record.id == FourCC("acid")) {
             AdjustAcid(record.bytes, bpm, beats);
-        else if (record.id == FourCC("smpl"))
+        } else if (record.id == FourCC("smpl")) {
+            if (!keepPitch)
+                MoveUnityNote(record.bytes, map);
             AdjustSmpl(record.bytes, map);
-        else if (record.id == FourCC("cue "))
+        } else if (record.id == FourCC("fact")) {
+            if (record.bytes.size() >= 4)
+                PutLE(record.bytes, 0, static_cast<std::uint32_t>(map.count), 4);
+        } else if (record.id == FourCC("cue "))
             AdjustCue(record.bytes, map);
     }
 }

@@ -2,8 +2,9 @@
 #pragma once
 
 // Carrying a loop's metadata to a new length: the tempo record "acid" gets the new tempo
-// and beat count, "smpl" loop points and "cue " positions move with the sound; every other
-// record stays as it was.
+// and beat count, "smpl" loop points and "cue " positions move with the sound (and for a
+// tape-style change, the unity note), "fact" gets the new length; every other record
+// stays as it was.
 
 #include "mdlWaveFile.h"
 
@@ -24,10 +25,13 @@ struct FrameMap {
 // Rewrites, in records, "acid" with bpm and beats (rounded), and moves the "smpl" loop
 // points and "cue " positions by map: scaled, rounded to whole frames (halves to even) and
 // kept within the output. For a piece, points that fall outside it are dropped (a loop
-// when either end does) and the counts written to match. Records too short for their
-// fields are left as they are.
-void AdjustMetadata(std::vector<WaveRecord>& records, const FrameMap& map, double bpm,
-                    double beats);
+// when either end does) and the counts written to match. Unless keepPitch (the sound was
+// time-stretched in its own key), the "smpl" unity note and pitch fraction move by
+// 12 log2(map.sourceFrames / map.frames) semitones, as a tape's pitch does, kept within
+// notes 0 to 127. A "fact" record's sample count becomes map.count. Records too short for
+// their fields are left as they are.
+void AdjustMetadata(std::vector<WaveRecord>& records, const FrameMap& map, double bpm, double beats,
+                    bool keepPitch = false);
 
 // Keeps only "fmt " and "data".
 void StripMetadata(WaveFile& wave);

@@ -18,8 +18,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <span>
 
 namespace metronel::cli {
 namespace {
@@ -180,7 +182,8 @@ QString Tool(const QString& program, const QStringList& arguments) {
 }
 
 // The formats DAWs and tools write open, and come back in their own format at the new
-// length for both resamplers, as SoX and FFmpeg read them.
+// length for every resampler, as SoX and FFmpeg read them; a "fact" record (SoX writes one
+// for float) names the new length.
 TEST(CliFormats, ToolFilesComeBackInTheirFormat) {
     if (!Have("sox") || !Have("soxi") || !Have("ffmpeg") || !Have("ffprobe"))
         GTEST_SKIP() << "sox and ffmpeg are needed";
@@ -220,8 +223,9 @@ TEST(CliFormats, ToolFilesComeBackInTheirFormat) {
          "pcm_s32le",
          "1"},
     };
+    int facts = 0;
     for (const Row& row : rows) {
-        for (const char* resampler : {"pick", "hq"}) {
+        for (const char* resampler : {"pick", "hq", "keep-pitch"}) {
             SCOPED_TRACE(std::string(row.name) + " " + resampler);
             QTemporaryDir dir;
             const QString in = dir.filePath("in.wav");
@@ -238,8 +242,43 @@ TEST(CliFormats, ToolFilesComeBackInTheirFormat) {
                                        "csv=p=0", out}),
                       row.codec);
             EXPECT_TRUE(Read(out).Fmt() == Read(in).Fmt()); // written back whole
+            for (const WaveRecord& record : Read(out).records) {
+                if (record.id == FourCC("fact")) {
+                    ++facts;
+                    EXPECT_EQ(U32(record.bytes, 0), 12345u);
+                }
+            }
         }
     }
+    EXPECT_GT(facts, 0);
+}
+
+// A one-shot (a hit, then digital silence) is not a loop: with --one-shot its silent end stays
+// silent; taken as a loop, it hears the hit.
+TEST(CliTempo, OneShotEndsHearNothingOfTheOtherEnd) {
+    if (!Have("sox"))
+        GTEST_SKIP() << "sox is needed";
+    QTemporaryDir dir;
+    const QString in = dir.filePath("hit.wav");
+    ASSERT_EQ(RunProgram("sox", {"-D", "-n", "-r", "44100", "-c", "1", "-b", "16", in, "synth",
+                                 "0.1", "whitenoise", "vol", "0.5", "pad", "0", "0.4"})
+                  .status,
+              0);
+    for (const char* resampler : {"hq", "keep-pitch"})
+        for (const bool oneShot : {true, false}) {
+            const QString out = dir.filePath("out.wav");
+            QStringList args = {"tempo",   in,   "--samples", "17640",  "--resampler",
+                                resampler, "-o", out,         "--force"};
+            if (oneShot)
+                args << "--one-shot";
+            const Outcome run = Cli(args);
+            ASSERT_EQ(run.status, 0) << run.err.toStdString();
+            const std::vector<std::byte>& data = Read(out).Data();
+            const auto lastTenMs = std::span(data).last(441 * 2);
+            const bool silent = std::all_of(lastTenMs.begin(), lastTenMs.end(),
+                                            [](std::byte b) { return b == std::byte{0}; });
+            EXPECT_EQ(silent, oneShot) << resampler;
+        }
 }
 
 // A wave whose records a DAW would write around the sound: LIST/INFO, "bext", "acid",
@@ -297,6 +336,15 @@ TEST(CliMetadata, CarriedThroughAndAdjusted) {
     EXPECT_EQ(U32(second.records[4].bytes, 28), 0u); // the loop spans both: in neither
     EXPECT_EQ(U32(second.records[3].bytes, 12), 2u); // half the beats
 
+    // Shortened by half like a tape, the sound is an octave up: so is the sampler's unity
+    // note. Kept in its key, the note stays.
+    for (const auto& [resampler, note] : {std::pair{"hq", 12u}, std::pair{"keep-pitch", 0u}}) {
+        const QString half = dir.filePath(QStringLiteral("%1.wav").arg(resampler));
+        run = Cli({"tempo", in, "--samples", "500", "--resampler", resampler, "-o", half});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        EXPECT_EQ(U32(Read(half).records[4].bytes, 12), note) << resampler;
+    }
+
     run =
         Cli({"tempo", in, "--samples", "1500", "--strip-metadata", "-o", dir.filePath("bare.wav")});
     ASSERT_EQ(run.status, 0);
@@ -346,8 +394,9 @@ TEST(CliBatch, FailuresForceStatusAndSummary) {
           QStringList{"split", inputs[0], "--parts", "2"}, QStringList{}})
         EXPECT_EQ(Cli(args).status, 2) << args.join(' ').toStdString();
     EXPECT_EQ(Cli({"--help"}).status, 0);
-    EXPECT_EQ(Cli({"--version"}).out.trimmed().toStdString(),
-              "metronel-cli " METRONEL_PROJECT_VERSION);
+    const QString version = Cli({"--version"}).out;
+    EXPECT_EQ(version.section(u'\n', 0, 0).toStdString(), "metronel-cli " METRONEL_PROJECT_VERSION);
+    EXPECT_TRUE(version.contains("General Public License, version 2 or later"));
 
     // info reads what it can, nested records included, and stops on an empty file.
     run = Cli({"info", "--json", WriteFile(dir, "tagged.wav", TaggedWave(100)), inputs[3]});
