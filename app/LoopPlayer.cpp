@@ -1,0 +1,397 @@
+// SPDX-License-Identifier: MIT
+// The player's three parts: a render thread that makes each pass with BringToLength, a
+// feed that hands passes to the output back to back, and an output thread that owns the
+// QAudioSink and lets it pull from the feed.
+#include "LoopPlayer.h"
+
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QIODevice>
+#include <QMediaDevices>
+#include <QMetaObject>
+#include <QPointer>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace metronel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Pass = std::shared_ptr<const std::vector<std::byte>>;
+
+// How the output takes the file's samples: as they are, or widened to 32 bits.
+struct OutputForm {
+    QAudioFormat format;
+    int container = 0; // bytes of one sample in the file
+    bool widen = false;
+};
+
+QAudioFormat::SampleFormat SampleFormatOf(int container) {
+    switch (container) {
+    case 1:
+        return QAudioFormat::UInt8;
+    case 2:
+        return QAudioFormat::Int16;
+    case 4:
+        return QAudioFormat::Int32;
+    default:
+        return QAudioFormat::Unknown;
+    }
+}
+
+// The file's own form where the device takes it, else its samples widened to 32 bits (a
+// shift, so nothing is lost); nothing when the device takes neither.
+std::optional<OutputForm> ChooseForm(const QAudioDevice& device, const WaveFile& wave) {
+    const int channels = wave.Channels();
+    if (channels < 1 || wave.BlockAlign() % channels != 0)
+        return std::nullopt;
+    OutputForm form;
+    form.container = wave.BlockAlign() / channels;
+    if (form.container < 1 || form.container > 4)
+        return std::nullopt;
+    form.format.setSampleRate(wave.Rate());
+    form.format.setChannelCount(channels);
+    form.format.setSampleFormat(SampleFormatOf(form.container));
+    if (form.format.sampleFormat() != QAudioFormat::Unknown &&
+        device.isFormatSupported(form.format))
+        return form;
+    form.format.setSampleFormat(QAudioFormat::Int32);
+    form.widen = true;
+    if (device.isFormatSupported(form.format))
+        return form;
+    return std::nullopt;
+}
+
+// Returns the samples of data in 32-bit containers: each at the top, unsigned 8-bit ones
+// made signed.
+std::vector<std::byte> WidenTo32(const std::vector<std::byte>& data, int container) {
+    const std::size_t count = data.size() / static_cast<std::size_t>(container);
+    std::vector<std::byte> out(count * 4);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t value = 0;
+        for (int b = 0; b < container; ++b)
+            value |= std::to_integer<std::uint32_t>(data[i * container + b]) << (8 * b);
+        value <<= 8 * (4 - container);
+        if (container == 1)
+            value ^= 0x80000000u;
+        for (int b = 0; b < 4; ++b)
+            out[i * 4 + b] = static_cast<std::byte>(value >> (8 * b));
+    }
+    return out;
+}
+
+// Passes handed to the output back to back: a queued pass starts where the playing one
+// ends, so a change is heard from the next pass and never cuts one short.
+class LoopFeed {
+public:
+    // Plays pass after the present one (at once when none plays yet); a pass queued
+    // before replaces the earlier one. Returns whether this was the first pass.
+    bool Queue(Pass pass) {
+        const std::lock_guard lock(m_Mutex);
+        if (!m_Current) {
+            m_Current = std::move(pass);
+            return true;
+        }
+        m_Next = std::move(pass);
+        return false;
+    }
+
+    // Copies up to max bytes of the loop; 0 before the first pass.
+    std::int64_t Read(char* data, std::int64_t max) {
+        std::int64_t done = 0;
+        {
+            const std::lock_guard lock(m_Mutex);
+            while (m_Current && !m_Current->empty() && done < max) {
+                if (m_Position == m_Current->size()) {
+                    m_Position = 0;
+                    if (m_Next)
+                        m_Current = std::move(m_Next);
+                    m_Next.reset();
+                }
+                const auto n = std::min<std::size_t>(static_cast<std::size_t>(max - done),
+                                                     m_Current->size() - m_Position);
+                std::memcpy(data + done, m_Current->data() + m_Position, n);
+                m_Position += n;
+                done += static_cast<std::int64_t>(n);
+            }
+        }
+        if (done > 0 && !m_FirstRead.load())
+            m_FirstRead = Clock::now().time_since_epoch().count();
+        return done;
+    }
+
+    // Returns when the first bytes were read, in Clock ticks; 0 before.
+    Clock::rep FirstRead() const { return m_FirstRead.load(); }
+
+private:
+    std::mutex m_Mutex;
+    Pass m_Current;
+    Pass m_Next;
+    std::size_t m_Position = 0;
+    std::atomic<Clock::rep> m_FirstRead{0};
+};
+
+// The device QAudioSink pulls from.
+class FeedDevice final : public QIODevice {
+public:
+    explicit FeedDevice(std::shared_ptr<LoopFeed> feed) : m_Feed(std::move(feed)) {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override { return m_Feed->Read(data, maxSize); }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    std::shared_ptr<LoopFeed> m_Feed;
+};
+
+} // namespace
+
+struct LoopPlayer::Session {
+    std::shared_ptr<const WaveFile> wave;
+    OutputForm form;
+    QAudioDevice device;
+    std::int32_t frames = 0;
+    Resampler resampler = Resampler::Pick;
+    Clock::time_point started;
+    std::shared_ptr<LoopFeed> feed = std::make_shared<LoopFeed>();
+
+    // Owned by the output thread once created there.
+    QThread outputThread;
+    QObject* outputContext = nullptr;
+    QAudioSink* sink = nullptr;
+    FeedDevice* device_ = nullptr;
+
+    // The render thread: the latest request wins.
+    struct Request {
+        std::int32_t frames;
+        Resampler resampler;
+    };
+    std::mutex renderMutex;
+    std::condition_variable renderWake;
+    std::optional<Request> pending;
+    bool quit = false;
+    std::thread renderThread;
+    std::atomic<bool> stopped{false};     // set by Stop before the output is told
+    std::atomic<bool> renderEnded{false}; // the render thread has returned
+};
+
+LoopPlayer::LoopPlayer(QObject* parent) : QObject(parent) {}
+
+LoopPlayer::~LoopPlayer() {
+    Stop();
+    for (const std::shared_ptr<Session>& session : m_Retired) {
+        session->outputThread.wait();
+        session->renderThread.join();
+    }
+}
+
+void LoopPlayer::Reap() {
+    std::erase_if(m_Retired, [](const std::shared_ptr<Session>& session) {
+        if (!session->outputThread.isFinished() || !session->renderEnded)
+            return false;
+        session->renderThread.join();
+        return true;
+    });
+}
+
+QString LoopPlayer::NoOutputText() {
+    return QStringLiteral("Metronel cannot play: no sound output was found.");
+}
+
+bool LoopPlayer::HasOutput() {
+    return !QMediaDevices::defaultAudioOutput().isNull();
+}
+
+std::optional<std::chrono::nanoseconds> LoopPlayer::FirstBufferDelay() const {
+    if (!m_Session)
+        return std::nullopt;
+    const Clock::rep first = m_Session->feed->FirstRead();
+    if (first == 0)
+        return std::nullopt;
+    return Clock::time_point(Clock::duration(first)) - m_Session->started;
+}
+
+bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
+                      Resampler resampler) {
+    const Clock::time_point started = Clock::now();
+    Stop();
+    m_Reason.clear();
+    m_NoOutput = false;
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (device.isNull()) {
+        m_Reason = NoOutputText();
+        m_NoOutput = true;
+        return false;
+    }
+    const std::optional<OutputForm> form = ChooseForm(device, *wave);
+    if (!form) {
+        m_Reason = QStringLiteral("Metronel cannot play: the sound output takes no %1 Hz sound "
+                                  "of %2 channel(s) and %3 bit.")
+                       .arg(wave->Rate())
+                       .arg(wave->Channels())
+                       .arg(wave->BitsPerSample());
+        return false;
+    }
+
+    auto session = std::make_shared<Session>();
+    session->wave = std::move(wave);
+    session->form = *form;
+    session->device = device;
+    session->frames = frames;
+    session->resampler = resampler;
+    session->started = started;
+    Session* s = session.get();
+
+    // The output thread: the sink is made there once the first pass is ready, and pulls
+    // from the feed on that thread's timer.
+    s->outputContext = new QObject;
+    s->outputContext->moveToThread(&s->outputThread);
+    s->outputThread.start();
+
+    const QPointer<LoopPlayer> self(this);
+    auto startOutput = [s, self] {
+        // Runs in the output thread.
+        if (s->stopped)
+            return;
+        s->sink = new QAudioSink(s->device, s->form.format, s->outputContext);
+        s->device_ = new FeedDevice(s->feed);
+        s->device_->setParent(s->outputContext);
+        QObject::connect(s->sink, &QAudioSink::stateChanged, s->outputContext,
+                         [s, self](QAudio::State state) {
+                             const QAudio::Error error = s->sink->error();
+                             if (state != QAudio::StoppedState || error == QAudio::NoError)
+                                 return;
+                             QMetaObject::invokeMethod(
+                                 self.data(),
+                                 [s, self] {
+                                     if (self)
+                                         self->Fail(s, NoOutputText(), true);
+                                 },
+                                 Qt::QueuedConnection);
+                         });
+        s->sink->start(s->device_);
+        if (s->sink->error() != QAudio::NoError || s->sink->state() == QAudio::StoppedState)
+            QMetaObject::invokeMethod(
+                self.data(),
+                [s, self] {
+                    if (self)
+                        self->Fail(s, NoOutputText(), true);
+                },
+                Qt::QueuedConnection);
+    };
+
+    s->pending = Session::Request{frames, resampler};
+    s->renderThread = std::thread([s, self, startOutput] {
+        struct Ended {
+            Session* s;
+            ~Ended() { s->renderEnded = true; }
+        } ended{s};
+        for (;;) {
+            Session::Request request{};
+            {
+                std::unique_lock lock(s->renderMutex);
+                s->renderWake.wait(lock, [s] { return s->quit || s->pending; });
+                if (s->quit)
+                    return;
+                request = *s->pending;
+                s->pending.reset();
+            }
+            QString failure;
+            try {
+                std::vector<std::byte> bytes =
+                    BringToLength(*s->wave, request.frames, request.resampler);
+                // An incomplete trailing frame is written by Save As but would shift every
+                // later pass: the loop plays whole frames.
+                const auto align = static_cast<std::size_t>(s->wave->BlockAlign());
+                bytes.resize(bytes.size() - bytes.size() % align);
+                if (s->form.widen)
+                    bytes = WidenTo32(bytes, s->form.container);
+                if (bytes.empty())
+                    throw std::length_error("no whole frame to play");
+                if (s->feed->Queue(
+                        std::make_shared<const std::vector<std::byte>>(std::move(bytes))))
+                    QMetaObject::invokeMethod(s->outputContext, startOutput, Qt::QueuedConnection);
+            } catch (const std::bad_alloc&) {
+                failure = QStringLiteral("Metronel cannot play: not enough memory.");
+            } catch (const std::exception& error) {
+                failure = QStringLiteral("Metronel cannot play: %1.")
+                              .arg(QString::fromLocal8Bit(error.what()));
+            }
+            if (!failure.isEmpty())
+                QMetaObject::invokeMethod(
+                    self.data(),
+                    [s, self, failure] {
+                        if (self)
+                            self->Fail(s, failure, false);
+                    },
+                    Qt::QueuedConnection);
+        }
+    });
+    m_Session = std::move(session);
+    return true;
+}
+
+void LoopPlayer::SetLength(std::int32_t frames, Resampler resampler) {
+    if (!m_Session || (frames == m_Session->frames && resampler == m_Session->resampler))
+        return;
+    m_Session->frames = frames;
+    m_Session->resampler = resampler;
+    {
+        const std::lock_guard lock(m_Session->renderMutex);
+        m_Session->pending = Session::Request{frames, resampler};
+    }
+    m_Session->renderWake.notify_one();
+}
+
+void LoopPlayer::Stop() {
+    Reap();
+    std::shared_ptr<Session> session = std::move(m_Session);
+    m_Session.reset();
+    if (!session)
+        return;
+    session->stopped = true;
+    {
+        const std::lock_guard lock(session->renderMutex);
+        session->quit = true;
+    }
+    session->renderWake.notify_one();
+    // The sink stops on its own thread, which then ends; both threads are joined later
+    // (Reap, the destructor), so the caller never waits on the output.
+    Session* s = session.get();
+    QMetaObject::invokeMethod(
+        s->outputContext,
+        [s] {
+            if (s->sink)
+                s->sink->stop();
+            s->outputContext->deleteLater(); // the sink and the device with it
+            s->outputThread.quit();
+        },
+        Qt::QueuedConnection);
+    m_Retired.push_back(std::move(session));
+}
+
+void LoopPlayer::Fail(const Session* session, const QString& reason, bool noOutput) {
+    if (m_Session.get() != session)
+        return; // a session already stopped
+    Stop();
+    m_Reason = reason;
+    m_NoOutput = noOutput;
+    emit stopped();
+}
+
+} // namespace metronel
