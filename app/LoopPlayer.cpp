@@ -7,6 +7,7 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
+#include <QDeadlineTimer>
 #include <QIODevice>
 #include <QMediaDevices>
 #include <QMetaObject>
@@ -127,13 +128,19 @@ public:
                 done += static_cast<std::int64_t>(n);
             }
         }
-        if (done > 0 && !m_FirstRead.load())
-            m_FirstRead = Clock::now().time_since_epoch().count();
+        if (done > 0) {
+            const Clock::rep now = Clock::now().time_since_epoch().count();
+            if (!m_FirstRead.load())
+                m_FirstRead = now;
+            m_LastRead = now;
+        }
         return done;
     }
 
     // Returns when the first bytes were read, in Clock ticks; 0 before.
     Clock::rep FirstRead() const { return m_FirstRead.load(); }
+    // Returns when bytes were last read, in Clock ticks; 0 before.
+    Clock::rep LastRead() const { return m_LastRead.load(); }
 
 private:
     std::mutex m_Mutex;
@@ -141,7 +148,20 @@ private:
     Pass m_Next;
     std::size_t m_Position = 0;
     std::atomic<Clock::rep> m_FirstRead{0};
+    std::atomic<Clock::rep> m_LastRead{0};
 };
+
+// How long the output may take nothing while it should be playing before it counts as gone:
+// a server that went away can leave a sink that neither plays nor says so.
+constexpr auto kSilentOutput = std::chrono::milliseconds(2000);
+
+// Sessions whose output thread would not end (a sink stopping on a server that went away
+// can wait on it for good): kept and never destroyed, not even at exit, so that no thread
+// object is torn down running and the program can still end.
+std::vector<std::shared_ptr<void>>& Abandoned() {
+    static auto* sessions = new std::vector<std::shared_ptr<void>>;
+    return *sessions;
+}
 
 // The device QAudioSink pulls from.
 class FeedDevice final : public QIODevice {
@@ -187,17 +207,34 @@ struct LoopPlayer::Session {
     bool quit = false;
     std::thread renderThread;
     std::atomic<bool> stopped{false};     // set by Stop before the output is told
+    std::atomic<Clock::rep> firstPass{0}; // when the first pass was ready, in Clock ticks
     std::atomic<bool> renderEnded{false}; // the render thread has returned
 };
 
-LoopPlayer::LoopPlayer(QObject* parent) : QObject(parent) {}
+LoopPlayer::LoopPlayer(QObject* parent) : QObject(parent), m_Devices(new QMediaDevices(this)) {
+    connect(m_Devices, &QMediaDevices::audioOutputsChanged, this, [this] {
+        if (m_Session && QMediaDevices::defaultAudioOutput().isNull())
+            Fail(m_Session.get(), NoOutputText(), true);
+    });
+    m_Watchdog.setInterval(250);
+    connect(&m_Watchdog, &QTimer::timeout, this, &LoopPlayer::Watch);
+}
 
 LoopPlayer::~LoopPlayer() {
     Stop();
     for (const std::shared_ptr<Session>& session : m_Retired) {
-        session->outputThread.wait();
         session->renderThread.join();
+        if (!session->outputThread.wait(QDeadlineTimer(3000)))
+            Abandoned().push_back(session);
     }
+}
+
+void LoopPlayer::Watch() {
+    if (!m_Session)
+        return;
+    const Clock::rep since = std::max(m_Session->feed->LastRead(), m_Session->firstPass.load());
+    if (since != 0 && Clock::now() - Clock::time_point(Clock::duration(since)) > kSilentOutput)
+        Fail(m_Session.get(), NoOutputText(), true);
 }
 
 void LoopPlayer::Reap() {
@@ -324,8 +361,10 @@ bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
                 if (bytes.empty())
                     throw std::length_error("no whole frame to play");
                 if (s->feed->Queue(
-                        std::make_shared<const std::vector<std::byte>>(std::move(bytes))))
+                        std::make_shared<const std::vector<std::byte>>(std::move(bytes)))) {
+                    s->firstPass = Clock::now().time_since_epoch().count();
                     QMetaObject::invokeMethod(s->outputContext, startOutput, Qt::QueuedConnection);
+                }
             } catch (const std::bad_alloc&) {
                 failure = QStringLiteral("Metronel cannot play: not enough memory.");
             } catch (const std::exception& error) {
@@ -343,6 +382,7 @@ bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
         }
     });
     m_Session = std::move(session);
+    m_Watchdog.start();
     return true;
 }
 
@@ -360,6 +400,7 @@ void LoopPlayer::SetLength(std::int32_t frames, Resampler resampler) {
 
 void LoopPlayer::Stop() {
     Reap();
+    m_Watchdog.stop();
     std::shared_ptr<Session> session = std::move(m_Session);
     m_Session.reset();
     if (!session)

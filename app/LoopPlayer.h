@@ -17,12 +17,15 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
+
+class QMediaDevices;
 
 namespace metronel {
 
@@ -73,11 +76,15 @@ private:
     void Fail(const Session* session, const QString& reason, bool noOutput);
     // Joins the threads of stopped sessions that have ended.
     void Reap();
+    // Stops with the no-output box when the output has taken nothing for a while.
+    void Watch();
 
     std::shared_ptr<Session> m_Session;
     std::vector<std::shared_ptr<Session>> m_Retired;
     QString m_Reason;
     bool m_NoOutput = false;
+    QMediaDevices* m_Devices = nullptr;
+    QTimer m_Watchdog;
 };
 
 } // namespace metronel
