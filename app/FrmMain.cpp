@@ -398,6 +398,8 @@ std::int32_t FrmMain::CheckWaveFormat(const WAVEFORMATINFO& format) {
 void FrmMain::MnuCloseFile_Click() {
     StopPlaying();
     m_WholeSound.reset();
+    if (m_Player)
+        m_Player->Forget();
     EnableControls(false);
     m_Reader.reset();
     ResetTempoFields();

@@ -34,6 +34,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 class QToolButton;
 
 namespace metronel {
@@ -191,6 +192,11 @@ private:
     // The open sound read whole, every record, once per file; empty with error on failure.
     std::shared_ptr<const WaveFile> WholeSound(QString& error);
     static std::int32_t SourceFrames(const WaveFile& wave);
+    // Makes the player, once.
+    void MakePlayer();
+    // Renders the pass Play would play ahead of it, where that is worth it.
+    void PrepareAhead();
+    QTimer* m_PrepareTimer = nullptr;
     std::shared_ptr<const WaveFile> m_WholeSound;
     std::unique_ptr<LoopPlayer> m_Player;
 

@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -71,6 +72,10 @@ void FrmMain::createSoundMenu() {
     MnuKeepLoopPoints = MnuSound->addAction(QStringLiteral("&Keep Loop Points and Tags"));
     MnuKeepLoopPoints->setCheckable(true);
 
+    m_PrepareTimer = new QTimer(this);
+    m_PrepareTimer->setSingleShot(true);
+    m_PrepareTimer->setInterval(150); // typing settles first
+    connect(m_PrepareTimer, &QTimer::timeout, this, &FrmMain::PrepareAhead);
     CmdGoto->installEventFilter(this);
     CmdReset->installEventFilter(this);
     connect(MnuPlay, &QAction::triggered, this, &FrmMain::MnuPlay_Click);
@@ -184,6 +189,7 @@ void FrmMain::MnuPlay_Click() {
                          MsgIcon::Exclamation, title);
         return;
     }
+    MakePlayer();
     if (!LoopPlayer::HasOutput()) {
         m_Desktop.MsgBox(LoopPlayer::NoOutputText(), MsgIcon::Exclamation, title);
         return;
@@ -200,19 +206,39 @@ void FrmMain::MnuPlay_Click() {
                          MsgIcon::Exclamation, title);
         return;
     }
-    if (!m_Player) {
-        m_Player = std::make_unique<LoopPlayer>();
-        connect(m_Player.get(), &LoopPlayer::stopped, this, [this] {
-            MnuPlay->setText(kPlay);
-            m_Desktop.MsgBox(m_Player->Reason(), MsgIcon::Exclamation,
-                             QString::fromLatin1(kAppTitle));
-        });
-    }
     if (!m_Player->Play(std::move(wave), *frames, LengthMethod())) {
         m_Desktop.MsgBox(m_Player->Reason(), MsgIcon::Exclamation, title);
         return;
     }
     MnuPlay->setText(kStop);
+}
+
+void FrmMain::MakePlayer() {
+    if (m_Player)
+        return;
+    m_Player = std::make_unique<LoopPlayer>();
+    connect(m_Player.get(), &LoopPlayer::stopped, this, [this] {
+        MnuPlay->setText(kPlay);
+        m_Desktop.MsgBox(m_Player->Reason(), MsgIcon::Exclamation, QString::fromLatin1(kAppTitle));
+    });
+}
+
+void FrmMain::PrepareAhead() {
+    // Frame picking starts at once anyway; a high-quality pass is made ahead, for sounds of
+    // a size that reading and holding twice costs little, and never while a split runs.
+    constexpr std::int32_t kLimit = 32 << 20;
+    if (IsPlaying() || !m_Reader || LengthMethod() != Resampler::Hq ||
+        m_DataInfo.RecordSize > kLimit || !menuBar()->isEnabled())
+        return;
+    const std::optional<std::int32_t> frames = PlayingLength();
+    QString error;
+    if (!frames)
+        return;
+    std::shared_ptr<const WaveFile> wave = WholeSound(error);
+    if (!wave)
+        return;
+    MakePlayer();
+    m_Player->Prepare(std::move(wave), *frames, Resampler::Hq);
 }
 
 void FrmMain::StopPlaying() {
@@ -227,8 +253,10 @@ bool FrmMain::IsPlaying() const {
 }
 
 void FrmMain::PlayingLengthChanged() {
-    if (!IsPlaying())
+    if (!IsPlaying()) {
+        m_PrepareTimer->start();
         return;
+    }
     if (const std::optional<std::int32_t> frames = PlayingLength())
         m_Player->SetLength(*frames, LengthMethod());
 }

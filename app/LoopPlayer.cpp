@@ -13,6 +13,7 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <condition_variable>
@@ -93,6 +94,21 @@ std::vector<std::byte> WidenTo32(const std::vector<std::byte>& data, int contain
     return out;
 }
 
+// Returns one pass of wave at frames frames by resampler, as the output takes it.
+Pass RenderPass(const WaveFile& wave, std::int32_t frames, Resampler resampler,
+                const OutputForm& form) {
+    std::vector<std::byte> bytes = BringToLength(wave, frames, resampler);
+    // An incomplete trailing frame is written by Save As but would shift every later pass:
+    // the loop plays whole frames.
+    const auto align = static_cast<std::size_t>(wave.BlockAlign());
+    bytes.resize(bytes.size() - bytes.size() % align);
+    if (form.widen)
+        bytes = WidenTo32(bytes, form.container);
+    if (bytes.empty())
+        throw std::length_error("no whole frame to play");
+    return std::make_shared<const std::vector<std::byte>>(std::move(bytes));
+}
+
 // Passes handed to the output back to back: a queued pass starts where the playing one
 // ends, so a change is heard from the next pass and never cuts one short.
 class LoopFeed {
@@ -163,23 +179,28 @@ std::vector<std::shared_ptr<void>>& Abandoned() {
     return *sessions;
 }
 
-// The device QAudioSink pulls from.
-class FeedDevice final : public QIODevice {
-public:
-    explicit FeedDevice(std::shared_ptr<LoopFeed> feed) : m_Feed(std::move(feed)) {
-        open(QIODevice::ReadOnly);
-    }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override { return m_Feed->Read(data, maxSize); }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    std::shared_ptr<LoopFeed> m_Feed;
-};
-
 } // namespace
+
+// A pass rendered ahead of Play, for the length and method the window shows.
+struct LoopPlayer::Prepared {
+    struct Key {
+        std::shared_ptr<const WaveFile> wave;
+        std::int32_t frames = 0;
+        Resampler resampler = Resampler::Pick;
+        OutputForm form;
+        bool operator==(const Key& other) const {
+            return wave == other.wave && frames == other.frames && resampler == other.resampler &&
+                   form.widen == other.form.widen && form.format == other.form.format;
+        }
+    };
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::optional<Key> pending;
+    Key readyKey;
+    Pass ready;
+    bool quit = false;
+    std::thread thread;
+};
 
 struct LoopPlayer::Session {
     std::shared_ptr<const WaveFile> wave;
@@ -194,7 +215,11 @@ struct LoopPlayer::Session {
     QThread outputThread;
     QObject* outputContext = nullptr;
     QAudioSink* sink = nullptr;
-    FeedDevice* device_ = nullptr;
+    QIODevice* sinkInput = nullptr; // what the sink takes its bytes through
+    QTimer* pump = nullptr;
+    std::vector<char> pumpBuffer; // bytes read from the feed, from pumpAt on not yet taken
+    std::size_t pumpAt = 0;
+    std::size_t pumpHeld = 0;
 
     // The render thread: the latest request wins.
     struct Request {
@@ -222,10 +247,41 @@ LoopPlayer::LoopPlayer(QObject* parent) : QObject(parent), m_Devices(new QMediaD
 
 LoopPlayer::~LoopPlayer() {
     Stop();
+    if (m_Prepared) {
+        {
+            const std::lock_guard lock(m_Prepared->mutex);
+            m_Prepared->quit = true;
+        }
+        m_Prepared->wake.notify_one();
+        m_Prepared->thread.join();
+    }
     for (const std::shared_ptr<Session>& session : m_Retired) {
         session->renderThread.join();
         if (!session->outputThread.wait(QDeadlineTimer(3000)))
             Abandoned().push_back(session);
+    }
+}
+
+void LoopPlayer::Pump(Session& s) {
+    if (s.stopped || !s.sink || !s.sinkInput)
+        return;
+    if (s.pumpHeld == 0) {
+        const qsizetype room = s.sink->bytesFree();
+        if (room <= 0)
+            return;
+        s.pumpBuffer.resize(static_cast<std::size_t>(room));
+        const std::int64_t got = s.feed->Read(s.pumpBuffer.data(), room);
+        if (got <= 0)
+            return;
+        s.pumpAt = 0;
+        s.pumpHeld = static_cast<std::size_t>(got);
+    }
+    // What the output does not take now it takes on the next tick: nothing is dropped.
+    const qint64 taken =
+        s.sinkInput->write(s.pumpBuffer.data() + s.pumpAt, static_cast<qint64>(s.pumpHeld));
+    if (taken > 0) {
+        s.pumpAt += static_cast<std::size_t>(taken);
+        s.pumpHeld -= static_cast<std::size_t>(taken);
     }
 }
 
@@ -263,6 +319,59 @@ std::optional<std::chrono::nanoseconds> LoopPlayer::FirstBufferDelay() const {
     return Clock::time_point(Clock::duration(first)) - m_Session->started;
 }
 
+void LoopPlayer::Prepare(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
+                         Resampler resampler) {
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (device.isNull() || !wave)
+        return;
+    const std::optional<OutputForm> form = ChooseForm(device, *wave);
+    if (!form)
+        return;
+    if (!m_Prepared) {
+        m_Prepared = std::make_unique<Prepared>();
+        Prepared* p = m_Prepared.get();
+        p->thread = std::thread([p] {
+            for (;;) {
+                Prepared::Key key;
+                {
+                    std::unique_lock lock(p->mutex);
+                    p->wake.wait(lock, [p] { return p->quit || p->pending; });
+                    if (p->quit)
+                        return;
+                    key = std::move(*p->pending);
+                    p->pending.reset();
+                    if (p->ready && p->readyKey == key)
+                        continue;
+                    p->ready.reset(); // the memory of one pass at a time
+                }
+                Pass pass;
+                try {
+                    pass = RenderPass(*key.wave, key.frames, key.resampler, key.form);
+                } catch (const std::exception&) {
+                    continue; // Play renders it again and says what went wrong
+                }
+                const std::lock_guard lock(p->mutex);
+                p->readyKey = std::move(key);
+                p->ready = std::move(pass);
+            }
+        });
+    }
+    {
+        const std::lock_guard lock(m_Prepared->mutex);
+        m_Prepared->pending = Prepared::Key{std::move(wave), frames, resampler, *form};
+    }
+    m_Prepared->wake.notify_one();
+}
+
+void LoopPlayer::Forget() {
+    if (!m_Prepared)
+        return;
+    const std::lock_guard lock(m_Prepared->mutex);
+    m_Prepared->pending.reset();
+    m_Prepared->ready.reset();
+    m_Prepared->readyKey = {};
+}
+
 bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
                       Resampler resampler) {
     const Clock::time_point started = Clock::now();
@@ -294,46 +403,65 @@ bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
     session->started = started;
     Session* s = session.get();
 
-    // The output thread: the sink is made there once the first pass is ready, and pulls
-    // from the feed on that thread's timer.
+    // The output thread: the sink is started at once, so that connecting to the sound server
+    // overlaps the first render, and is fed from that thread: on a short timer, and at once
+    // when the first pass is ready, so that it is handed over without waiting for a tick.
     s->outputContext = new QObject;
     s->outputContext->moveToThread(&s->outputThread);
     s->outputThread.start();
 
     const QPointer<LoopPlayer> self(this);
-    auto startOutput = [s, self] {
-        // Runs in the output thread.
-        if (s->stopped)
-            return;
-        s->sink = new QAudioSink(s->device, s->form.format, s->outputContext);
-        s->device_ = new FeedDevice(s->feed);
-        s->device_->setParent(s->outputContext);
-        QObject::connect(s->sink, &QAudioSink::stateChanged, s->outputContext,
-                         [s, self](QAudio::State state) {
-                             const QAudio::Error error = s->sink->error();
-                             if (state != QAudio::StoppedState || error == QAudio::NoError)
-                                 return;
-                             QMetaObject::invokeMethod(
-                                 self.data(),
-                                 [s, self] {
-                                     if (self)
-                                         self->Fail(s, NoOutputText(), true);
-                                 },
-                                 Qt::QueuedConnection);
-                         });
-        s->sink->start(s->device_);
-        if (s->sink->error() != QAudio::NoError || s->sink->state() == QAudio::StoppedState)
-            QMetaObject::invokeMethod(
-                self.data(),
-                [s, self] {
-                    if (self)
-                        self->Fail(s, NoOutputText(), true);
-                },
-                Qt::QueuedConnection);
+    auto lost = [s, self] {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [s, self] {
+                if (self)
+                    self->Fail(s, NoOutputText(), true);
+            },
+            Qt::QueuedConnection);
     };
+    QMetaObject::invokeMethod(
+        s->outputContext,
+        [s, lost] {
+            if (s->stopped)
+                return;
+            s->sink = new QAudioSink(s->device, s->form.format, s->outputContext);
+            QObject::connect(s->sink, &QAudioSink::stateChanged, s->outputContext,
+                             [s, lost](QAudio::State state) {
+                                 if (state == QAudio::StoppedState &&
+                                     s->sink->error() != QAudio::NoError)
+                                     lost();
+                             });
+            s->sinkInput = s->sink->start();
+            if (!s->sinkInput || s->sink->error() != QAudio::NoError) {
+                lost();
+                return;
+            }
+            s->pump = new QTimer(s->outputContext);
+            s->pump->setTimerType(Qt::PreciseTimer);
+            s->pump->setInterval(10);
+            QObject::connect(s->pump, &QTimer::timeout, s->outputContext, [s] { Pump(*s); });
+            s->pump->start();
+            Pump(*s);
+        },
+        Qt::QueuedConnection);
+    auto firstPassReady = [s] { Pump(*s); };
 
-    s->pending = Session::Request{frames, resampler};
-    s->renderThread = std::thread([s, self, startOutput] {
+    // A pass rendered ahead for this very loop plays at once; otherwise the first is made now.
+    Pass prepared;
+    if (m_Prepared) {
+        const std::lock_guard lock(m_Prepared->mutex);
+        if (m_Prepared->ready &&
+            m_Prepared->readyKey == Prepared::Key{s->wave, frames, resampler, s->form})
+            prepared = m_Prepared->ready;
+    }
+    if (prepared) {
+        s->feed->Queue(std::move(prepared));
+        s->firstPass = Clock::now().time_since_epoch().count();
+    } else {
+        s->pending = Session::Request{frames, resampler};
+    }
+    s->renderThread = std::thread([s, self, firstPassReady] {
         struct Ended {
             Session* s;
             ~Ended() { s->renderEnded = true; }
@@ -350,20 +478,11 @@ bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
             }
             QString failure;
             try {
-                std::vector<std::byte> bytes =
-                    BringToLength(*s->wave, request.frames, request.resampler);
-                // An incomplete trailing frame is written by Save As but would shift every
-                // later pass: the loop plays whole frames.
-                const auto align = static_cast<std::size_t>(s->wave->BlockAlign());
-                bytes.resize(bytes.size() - bytes.size() % align);
-                if (s->form.widen)
-                    bytes = WidenTo32(bytes, s->form.container);
-                if (bytes.empty())
-                    throw std::length_error("no whole frame to play");
                 if (s->feed->Queue(
-                        std::make_shared<const std::vector<std::byte>>(std::move(bytes)))) {
+                        RenderPass(*s->wave, request.frames, request.resampler, s->form))) {
                     s->firstPass = Clock::now().time_since_epoch().count();
-                    QMetaObject::invokeMethod(s->outputContext, startOutput, Qt::QueuedConnection);
+                    QMetaObject::invokeMethod(s->outputContext, firstPassReady,
+                                              Qt::QueuedConnection);
                 }
             } catch (const std::bad_alloc&) {
                 failure = QStringLiteral("Metronel cannot play: not enough memory.");
@@ -417,6 +536,8 @@ void LoopPlayer::Stop() {
     QMetaObject::invokeMethod(
         s->outputContext,
         [s] {
+            if (s->pump)
+                s->pump->stop();
             if (s->sink)
                 s->sink->stop();
             s->outputContext->deleteLater(); // the sink and the device with it

@@ -48,6 +48,11 @@ public:
     // false, playing nothing, when there is no sound output or it takes no such sound
     // (Reason() tells which). Later failures arrive as stopped().
     bool Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames, Resampler resampler);
+    // Renders, on a thread of its own, the pass Play would play for these, so that a Play of
+    // the same loop starts at once; a later call replaces an earlier one. Holds one pass.
+    void Prepare(std::shared_ptr<const WaveFile> wave, std::int32_t frames, Resampler resampler);
+    // Drops the pass rendered ahead (the sound it was made from is closed).
+    void Forget();
     // Brings the loop to frames frames by resampler from the next pass on; nothing when
     // nothing plays or the length and method are the ones playing.
     void SetLength(std::int32_t frames, Resampler resampler);
@@ -73,13 +78,17 @@ signals:
 
 private:
     struct Session;
+    struct Prepared;
     void Fail(const Session* session, const QString& reason, bool noOutput);
     // Joins the threads of stopped sessions that have ended.
     void Reap();
     // Stops with the no-output box when the output has taken nothing for a while.
     void Watch();
+    // Hands the output as many bytes of the loop as it has room for (on the output thread).
+    static void Pump(Session& session);
 
     std::shared_ptr<Session> m_Session;
+    std::unique_ptr<Prepared> m_Prepared;
     std::vector<std::shared_ptr<Session>> m_Retired;
     QString m_Reason;
     bool m_NoOutput = false;
