@@ -97,13 +97,19 @@ void FrmMain::LoadSoundSettings() {
 }
 
 void FrmMain::SaveSoundSettings() {
-    m_Desktop.SaveSetting(kSection, kMethodKey,
-                          MnuHighQuality->isChecked() ? kHighQuality
-                          : MnuKeepPitch->isChecked() ? kKeepPitch
-                                                      : kPickFrames);
-    m_Desktop.SaveSetting(kSection, kKeepKey,
-                          MnuKeepLoopPoints->isChecked() ? QStringLiteral("1")
-                                                         : QStringLiteral("0"));
+    // Only a choice that differs from what is stored is written: with the defaults and
+    // nothing stored, the settings stay as they were.
+    auto save = [this](const QString& key, const QString& value, const QString& defaultValue) {
+        if (m_Desktop.GetSetting(kSection, key, defaultValue) != value)
+            m_Desktop.SaveSetting(kSection, key, value);
+    };
+    save(kMethodKey,
+         MnuHighQuality->isChecked() ? kHighQuality
+         : MnuKeepPitch->isChecked() ? kKeepPitch
+                                     : kPickFrames,
+         kPickFrames);
+    save(kKeepKey, MnuKeepLoopPoints->isChecked() ? QStringLiteral("1") : QStringLiteral("0"),
+         QStringLiteral("0"));
 }
 
 Resampler FrmMain::LengthMethod() const {
@@ -122,12 +128,14 @@ bool FrmMain::SoundKey(QObject* watched, QEvent* event) {
     if (!IsSpace(event))
         return false;
     const bool field = std::find(Txt.begin(), Txt.end(), watched) != Txt.end();
-    if (!field) {
+    if (watched == CmdGoto || watched == CmdReset) {
         // A focused button keeps Space for itself: it is how the keyboard presses it.
         if (event->type() == QEvent::ShortcutOverride)
             event->accept();
         return false;
     }
+    if (!field)
+        return false;
     // In a tempo field Space is the Play shortcut, never a character: the override is left
     // unaccepted so the shortcut runs, and a key that still arrives is dropped.
     return true;

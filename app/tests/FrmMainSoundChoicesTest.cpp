@@ -114,6 +114,12 @@ TEST_F(FrmMainSoundChoices, StartAtTodaysWaysAndAreRememberedBetweenRuns) {
     EXPECT_TRUE(window->MnuPickFrames->actionGroup()->isExclusive());
     EXPECT_EQ(window->MnuPlay->shortcut(), QKeySequence(Qt::Key_Space));
 
+    // The defaults write nothing new into the settings.
+    window->close();
+    EXPECT_FALSE(desktop.settings.contains("Settings/LengthMethod"));
+    EXPECT_FALSE(desktop.settings.contains("Settings/KeepLoopPointsAndTags"));
+
+    Open();
     window->MnuHighQuality->trigger();
     window->MnuKeepLoopPoints->trigger();
     EXPECT_FALSE(window->MnuPickFrames->isChecked());
