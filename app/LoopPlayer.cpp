@@ -167,6 +167,11 @@ private:
     std::atomic<Clock::rep> m_LastRead{0};
 };
 
+// Set once an output went away under a sink, for the rest of the run: Qt's sound backend
+// does not reconnect (it goes on listing the output it lost), and a sink started on a server
+// that went away waits for it for good.
+std::atomic<bool> g_OutputLost{false};
+
 // How long the output may take nothing while it should be playing before it counts as gone:
 // a server that went away can leave a sink that neither plays nor says so.
 constexpr auto kSilentOutput = std::chrono::milliseconds(2000);
@@ -212,8 +217,8 @@ struct LoopPlayer::Session {
     std::shared_ptr<LoopFeed> feed = std::make_shared<LoopFeed>();
 
     // Owned by the output thread once created there.
-    QThread outputThread;
     QObject* outputContext = nullptr;
+    std::atomic<bool> outputDone{false}; // the output thread is done with this session
     QAudioSink* sink = nullptr;
     QIODevice* sinkInput = nullptr; // what the sink takes its bytes through
     QTimer* pump = nullptr;
@@ -234,6 +239,7 @@ struct LoopPlayer::Session {
     std::atomic<bool> stopped{false};     // set by Stop before the output is told
     std::atomic<Clock::rep> firstPass{0}; // when the first pass was ready, in Clock ticks
     std::atomic<bool> renderEnded{false}; // the render thread has returned
+    std::atomic<bool> lost{false};        // the output went away under the sink
 };
 
 LoopPlayer::LoopPlayer(QObject* parent) : QObject(parent), m_Devices(new QMediaDevices(this)) {
@@ -255,10 +261,21 @@ LoopPlayer::~LoopPlayer() {
         m_Prepared->wake.notify_one();
         m_Prepared->thread.join();
     }
-    for (const std::shared_ptr<Session>& session : m_Retired) {
+    for (const std::shared_ptr<Session>& session : m_Retired)
         session->renderThread.join();
-        if (!session->outputThread.wait(QDeadlineTimer(3000)))
-            Abandoned().push_back(session);
+    if (m_OutputThread) {
+        // Quits after the sessions' stops queued before it have run.
+        QThread* thread = m_OutputThread;
+        QMetaObject::invokeMethod(
+            m_OutputHub, [thread] { thread->quit(); }, Qt::QueuedConnection);
+        if (m_OutputThread->wait(QDeadlineTimer(3000))) {
+            delete m_OutputHub;
+            delete m_OutputThread;
+        } else {
+            Abandoned().push_back(std::shared_ptr<void>(m_OutputThread, [](void*) {}));
+            for (std::shared_ptr<Session>& session : m_Retired)
+                Abandoned().push_back(std::move(session));
+        }
     }
 }
 
@@ -295,7 +312,7 @@ void LoopPlayer::Watch() {
 
 void LoopPlayer::Reap() {
     std::erase_if(m_Retired, [](const std::shared_ptr<Session>& session) {
-        if (!session->outputThread.isFinished() || !session->renderEnded)
+        if (!session->outputDone || !session->renderEnded)
             return false;
         session->renderThread.join();
         return true;
@@ -307,7 +324,7 @@ QString LoopPlayer::NoOutputText() {
 }
 
 bool LoopPlayer::HasOutput() {
-    return !QMediaDevices::defaultAudioOutput().isNull();
+    return !g_OutputLost && !QMediaDevices::defaultAudioOutput().isNull();
 }
 
 std::optional<std::chrono::nanoseconds> LoopPlayer::FirstBufferDelay() const {
@@ -379,7 +396,7 @@ bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
     m_Reason.clear();
     m_NoOutput = false;
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull()) {
+    if (device.isNull() || g_OutputLost) {
         m_Reason = NoOutputText();
         m_NoOutput = true;
         return false;
@@ -406,9 +423,14 @@ bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
     // The output thread: the sink is started at once, so that connecting to the sound server
     // overlaps the first render, and is fed from that thread: on a short timer, and at once
     // when the first pass is ready, so that it is handed over without waiting for a tick.
+    if (!m_OutputThread) {
+        m_OutputThread = new QThread;
+        m_OutputHub = new QObject;
+        m_OutputHub->moveToThread(m_OutputThread);
+        m_OutputThread->start();
+    }
     s->outputContext = new QObject;
-    s->outputContext->moveToThread(&s->outputThread);
-    s->outputThread.start();
+    s->outputContext->moveToThread(m_OutputThread);
 
     const QPointer<LoopPlayer> self(this);
     auto lost = [s, self] {
@@ -530,18 +552,30 @@ void LoopPlayer::Stop() {
         session->quit = true;
     }
     session->renderWake.notify_one();
-    // The sink stops on its own thread, which then ends; both threads are joined later
-    // (Reap, the destructor), so the caller never waits on the output.
+    // The sink stops on the output thread, before any later session's starts there; the
+    // session is let go once that has run and its render thread has ended (Reap), so the
+    // caller never waits on the output.
     Session* s = session.get();
     QMetaObject::invokeMethod(
-        s->outputContext,
+        m_OutputHub,
         [s] {
+            if (!s->outputContext) {
+                s->outputDone = true;
+                return;
+            }
             if (s->pump)
                 s->pump->stop();
+            if (s->sink && (s->lost || s->sink->error() != QAudio::NoError)) {
+                // Stopping a sink whose server went away waits for the server for good: it
+                // is left as it is (a few bytes) rather than stopped or destroyed.
+                s->sink->setParent(nullptr);
+                s->sink = nullptr;
+            }
             if (s->sink)
                 s->sink->stop();
-            s->outputContext->deleteLater(); // the sink and the device with it
-            s->outputThread.quit();
+            delete s->outputContext; // the sink and the timer with it
+            s->outputContext = nullptr;
+            s->outputDone = true;
         },
         Qt::QueuedConnection);
     m_Retired.push_back(std::move(session));
@@ -550,6 +584,10 @@ void LoopPlayer::Stop() {
 void LoopPlayer::Fail(const Session* session, const QString& reason, bool noOutput) {
     if (m_Session.get() != session)
         return; // a session already stopped
+    if (noOutput) {
+        m_Session->lost = true;
+        g_OutputLost = true;
+    }
     Stop();
     m_Reason = reason;
     m_NoOutput = noOutput;

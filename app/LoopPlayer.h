@@ -26,6 +26,7 @@
 #include <vector>
 
 class QMediaDevices;
+class QThread;
 
 namespace metronel {
 
@@ -93,6 +94,9 @@ private:
     QString m_Reason;
     bool m_NoOutput = false;
     QMediaDevices* m_Devices = nullptr;
+    // Every session's sink lives on this one thread, so that one stops before the next starts.
+    QThread* m_OutputThread = nullptr;
+    QObject* m_OutputHub = nullptr; // lives on m_OutputThread
     QTimer m_Watchdog;
 };
 
