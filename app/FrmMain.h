@@ -9,11 +9,8 @@
 //   FrmMainSound.cpp    the Sound menu: playing, the length method, loop points and tags
 // Controls are public, as on a form, so that tests can drive them.
 
-#include "mdlLength.h"
 #include "mdlMain.h"
 #include "mdlMainSettings.h"
-#include "mdlWaveFile.h"
-#include "mdlWaveOut.h"
 #include "toolkit/CommonDialog.h"
 #include "toolkit/Desktop.h"
 
@@ -40,7 +37,11 @@ class QToolButton;
 namespace metronel {
 
 class LoopPlayer;
+class SplitProgress;
 class UpDown;
+enum class Resampler;
+struct WaveFile;
+struct WaveOutResult;
 
 // Shows the critical box of a failed write: the library's text, titled "Error: " + code.
 void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result);

@@ -4,6 +4,9 @@
 // the choices at their defaults Save As and Split As take their own paths unchanged.
 #include "FrmMain.h"
 
+#include "mdlLength.h"
+#include "mdlWaveFile.h"
+
 #include "LoopPlayer.h"
 #include "mdlMetadata.h"
 #include "mdlSafeWrite.h"
@@ -153,11 +156,11 @@ std::shared_ptr<const WaveFile> FrmMain::WholeSound(QString& error) {
     auto wave = std::make_shared<WaveFile>();
     // The window's reader stands on "data" for Save As: it is put back there.
     const std::int32_t position = m_Reader->Position();
-    const std::string reason =
-        ReadWave(*m_Reader, QFileInfo(m_FilePath + m_FileTitle).size(), *wave);
+    const WaveOutResult read =
+        ReadWave(m_Reader, QFileInfo(m_FilePath + m_FileTitle).size(), *wave);
     SkipOnError([&] { m_Reader->MoveTo(position); });
-    if (!reason.empty()) {
-        error = QString::fromStdString(reason);
+    if (!read.Written()) {
+        error = QString::fromStdString(read.OneLine());
         return nullptr;
     }
     m_WholeSound = std::move(wave);
@@ -281,7 +284,7 @@ WaveOutResult WriteRecordsAs(chunkwell::MediaSystemLicence& msl, const QString& 
     SafeWrite out(path);
     if (!out.TargetFree(replace))
         return WaveOutFailure(chunkwell::mfec_CreateFileFailed);
-    if (!WriteWaveTemporary(msl, out, wave).empty())
+    if (!WriteWaveTemporary(msl, out, wave).Written())
         return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
     if (!out.Commit(replace))
         return WaveOutFailure(out.Error() == EEXIST ? chunkwell::mfec_CreateFileFailed

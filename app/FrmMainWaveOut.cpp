@@ -2,6 +2,9 @@
 // Save As and Split As: the handlers gather the dialog's name, the Samples field and the
 // open sound, let mdlWaveOut write, and show what went wrong.
 #include "FrmMain.h"
+
+#include "mdlLength.h"
+#include "mdlWaveFile.h"
 #include "mdlWaveOut.h"
 
 #include <QCloseEvent>

@@ -4,6 +4,9 @@
 // QAudioSink and lets it pull from the feed.
 #include "LoopPlayer.h"
 
+#include "mdlLength.h"
+#include "mdlWaveFile.h"
+
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>

@@ -12,9 +12,6 @@
 //   player.SetLength(90000, Resampler::Pick);                 // heard from the next pass
 //   player.Stop();
 
-#include "mdlLength.h"
-#include "mdlWaveFile.h"
-
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -29,6 +26,9 @@ class QMediaDevices;
 class QThread;
 
 namespace metronel {
+
+enum class Resampler;
+struct WaveFile;
 
 class LoopPlayer : public QObject {
     Q_OBJECT

@@ -5,6 +5,8 @@
 //
 //   bench_playback [seconds of loop, default 10] [runs, default 7]
 #include "LoopPlayer.h"
+#include "mdlLength.h"
+#include "mdlWaveFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
