@@ -179,12 +179,14 @@ std::atomic<bool> g_OutputLost{false};
 // a server that went away can leave a sink that neither plays nor says so.
 constexpr auto kSilentOutput = std::chrono::milliseconds(2000);
 
-// Sessions whose output thread would not end (a sink stopping on a server that went away
-// can wait on it for good): kept and never destroyed, not even at exit, so that no thread
-// object is torn down running and the program can still end.
-std::vector<std::shared_ptr<void>>& Abandoned() {
-    static auto* sessions = new std::vector<std::shared_ptr<void>>;
-    return *sessions;
+// Keeps what Qt's sound backend may still be waiting inside (a sink whose server went away,
+// an output thread that would not end): never destroyed, not even at exit, so that nothing
+// is torn down under it and the program can still end.
+void Abandon(std::shared_ptr<void> thing) {
+    static std::mutex mutex;
+    static auto* kept = new std::vector<std::shared_ptr<void>>;
+    const std::lock_guard lock(mutex);
+    kept->push_back(std::move(thing));
 }
 
 } // namespace
@@ -275,9 +277,9 @@ LoopPlayer::~LoopPlayer() {
             delete m_OutputHub;
             delete m_OutputThread;
         } else {
-            Abandoned().push_back(std::shared_ptr<void>(m_OutputThread, [](void*) {}));
+            Abandon(std::shared_ptr<void>(m_OutputThread, [](void*) {}));
             for (std::shared_ptr<Session>& session : m_Retired)
-                Abandoned().push_back(std::move(session));
+                Abandon(std::move(session));
         }
     }
 }
@@ -572,6 +574,7 @@ void LoopPlayer::Stop() {
                 // Stopping a sink whose server went away waits for the server for good: it
                 // is left as it is (a few bytes) rather than stopped or destroyed.
                 s->sink->setParent(nullptr);
+                Abandon(std::shared_ptr<void>(s->sink, [](void*) {}));
                 s->sink = nullptr;
             }
             if (s->sink)
