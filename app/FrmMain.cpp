@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FrmMain.h"
 
+#include "LoopPlayer.h"
 #include "mdlWaveFile.h"
 #include "toolkit/BlackText.h"
 #include "toolkit/UpDown.h"
@@ -69,7 +70,9 @@ FrmMain::FrmMain(Desktop& desktop, QString commandLine, QWidget* parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-FrmMain::~FrmMain() = default;
+FrmMain::~FrmMain() {
+    StopPlaying();
+}
 
 void FrmMain::createControls() {
     auto* client = new QWidget(this);
@@ -181,6 +184,7 @@ void FrmMain::createMenus() {
     MnuMath->addSeparator();
     MnuSemitone = MnuMath->addAction(QStringLiteral("Semitone Shift (#)"));
 
+    createSoundMenu();
     MnuAbout = menuBar()->addAction(QStringLiteral("About/Support"));
 
     connect(MnuFile, &QMenu::aboutToShow, this, &FrmMain::MnuFile_Click);
@@ -210,6 +214,7 @@ void FrmMain::Form_Load() {
     if (m_Loaded)
         return;
     m_Loaded = true;
+    LoadSoundSettings();
     udSamples->Max(2147483647);
     ResetTempoFields();
     QString name = m_CommandLine;
@@ -229,9 +234,11 @@ void FrmMain::Form_Unload() {
     if (m_Unloaded)
         return;
     m_Unloaded = true;
+    StopPlaying();
     if (MnuCloseFile->isEnabled())
         MnuCloseFile_Click();
     SaveSettings(m_Desktop);
+    SaveSoundSettings();
 }
 
 void FrmMain::EnableControls(bool Enable) {
@@ -245,6 +252,7 @@ void FrmMain::EnableControls(bool Enable) {
     MnuCloseFile->setEnabled(Enable);
     MnuSplitAs->setEnabled(Enable);
     MnuProperties->setEnabled(Enable);
+    MnuPlay->setEnabled(Enable);
     udSamples->setEnabled(Enable);
 }
 
@@ -388,6 +396,10 @@ std::int32_t FrmMain::CheckWaveFormat(const WAVEFORMATINFO& format) {
 }
 
 void FrmMain::MnuCloseFile_Click() {
+    StopPlaying();
+    m_WholeSound.reset();
+    if (m_Player)
+        m_Player->Forget();
     EnableControls(false);
     m_Reader.reset();
     ResetTempoFields();
@@ -429,6 +441,8 @@ void FrmMain::ShowProperties() {
 // ---- Keys and clicks of the tempo fields ----
 
 bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (SoundKey(watched, event))
+        return true;
     const auto field = std::find(Txt.begin(), Txt.end(), watched);
     if (field == Txt.end())
         return QMainWindow::eventFilter(watched, event);

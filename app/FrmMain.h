@@ -6,6 +6,7 @@
 //   FrmMainTempo.cpp    the tempo fields, the spin control and the Maths menu
 //   FrmMainWaveOut.cpp  Save As and Split As
 //   FrmMainAccess.cpp   names for screen readers, the spin control's keys and wheel
+//   FrmMainSound.cpp    the Sound menu: playing, the length method, loop points and tags
 // Controls are public, as on a form, so that tests can drive them.
 
 #include "mdlMain.h"
@@ -21,6 +22,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QFrame;
@@ -29,11 +31,20 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 class QToolButton;
 
 namespace metronel {
 
+class LoopPlayer;
+class SplitProgress;
 class UpDown;
+enum class Resampler;
+struct WaveFile;
+struct WaveOutResult;
+
+// Shows the critical box of a failed write: the library's text, titled "Error: " + code.
+void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result);
 
 class FrmMain : public QMainWindow {
     Q_OBJECT
@@ -73,6 +84,12 @@ public:
     QAction* MnuDivideRnd = nullptr;
     QAction* MnuIncDec = nullptr;
     QAction* MnuSemitone = nullptr;
+    QMenu* MnuSound = nullptr;
+    QAction* MnuPlay = nullptr;
+    QAction* MnuPickFrames = nullptr;
+    QAction* MnuHighQuality = nullptr;
+    QAction* MnuKeepPitch = nullptr; // hidden: the place of a method still to come
+    QAction* MnuKeepLoopPoints = nullptr;
     QAction* MnuAbout = nullptr;
 
     // ---- File state ----
@@ -124,6 +141,21 @@ public:
     void MnuSaveAs_Click();
     void MnuSplitAs_Click();
 
+    // ---- The Sound menu (FrmMainSound.cpp) ----
+    // Plays the open sound at the length in Samples, looped; while it plays, stops it.
+    void MnuPlay_Click();
+    void StopPlaying();
+    bool IsPlaying() const;
+    // The method the Sound menu has chosen for Save As, Split As and Play.
+    Resampler LengthMethod() const;
+    // Tells whether Save As and Split As take their own paths: frame picking, no tags.
+    bool DefaultSoundChoices() const;
+    // Save As and Split As by the Sound menu's choices; the sound read whole beforehand.
+    WaveOutResult SaveSoundChosen(const QString& path, std::int32_t n);
+    void SplitSoundChosen(std::uint8_t parts, SplitProgress& progress);
+    // The player, once Play has made it.
+    LoopPlayer* Player() const { return m_Player.get(); }
+
     // ---- Keyboard and wheel (FrmMainAccess.cpp) ----
     // A key going down in field Index before the field sees it: the spin control's keys in
     // Samples, the menu key and Shift+F10 anywhere. Returns true when it was taken here.
@@ -147,6 +179,27 @@ private:
     void createControls();
     void createMenus();
     void connectTempoFields(); // FrmMainTempo.cpp
+
+    // ---- Sound menu: private state and helpers (FrmMainSound.cpp) ----
+    void createSoundMenu();
+    void LoadSoundSettings();
+    void SaveSoundSettings();
+    // Takes Space from a tempo field for Play, and leaves it to a focused button; returns
+    // true when the event must not reach watched.
+    bool SoundKey(QObject* watched, QEvent* event);
+    // The length Play plays: Samples, or a Bpm being typed; nothing without a usable one.
+    std::optional<std::int32_t> PlayingLength() const;
+    void PlayingLengthChanged();
+    // The open sound read whole, every record, once per file; empty with error on failure.
+    std::shared_ptr<const WaveFile> WholeSound(QString& error);
+    static std::int32_t SourceFrames(const WaveFile& wave);
+    // Makes the player, once.
+    void MakePlayer();
+    // Renders the pass Play would play ahead of it, where that is worth it.
+    void PrepareAhead();
+    QTimer* m_PrepareTimer = nullptr;
+    std::shared_ptr<const WaveFile> m_WholeSound;
+    std::unique_ptr<LoopPlayer> m_Player;
 
     // ---- Keyboard and screen readers (FrmMainAccess.cpp) ----
     void createAccessibility();

@@ -2,6 +2,9 @@
 // Save As and Split As: the handlers gather the dialog's name, the Samples field and the
 // open sound, let mdlWaveOut write, and show what went wrong.
 #include "FrmMain.h"
+
+#include "mdlLength.h"
+#include "mdlWaveFile.h"
 #include "mdlWaveOut.h"
 
 #include <QCloseEvent>
@@ -81,13 +84,12 @@ private:
     bool m_AcceptedDrops = false;
 };
 
-// Shows the critical box of a failed write: the library's text, titled "Error: " + code.
+} // namespace
+
 void ShowWaveOutError(Desktop& desktop, const WaveOutResult& result) {
     desktop.MsgBox(QString::fromStdString(result.errorText), MsgIcon::Critical,
                    QStringLiteral("Error: ") + QString::number(result.errorCode));
 }
-
-} // namespace
 
 void FrmMain::MnuSaveAs_Click() {
     SkipOnError([this] {
@@ -109,7 +111,9 @@ void FrmMain::MnuSaveAs_Click() {
         SkipOnError([&] { n = ToInt32(Txt[FieldSamples]->text()); });
         WaveOutResult result = WaveOutFailure(chunkwell::mfec_ReadDataFailed);
         const bool ran = SkipOnError([&] {
-            if (m_Reader)
+            if (m_Reader && !DefaultSoundChoices())
+                result = SaveSoundChosen(cDlg.FileName, n);
+            else if (m_Reader)
                 result = SaveSoundAs(msl, cDlg.FileName, m_WaveFormat, *m_Reader,
                                      m_DataInfo.RecordSize, n);
         });
@@ -144,6 +148,12 @@ void FrmMain::MnuSplitAs_Click() {
         if (value < 0 || value > 255)
             throw CalcError("overflow");
         const auto parts = static_cast<std::uint8_t>(value);
+        if (!DefaultSoundChoices()) {
+            ProgressBarProgress progress(*pBar, desktop());
+            CommandGuard guard(*this, pBar);
+            SplitSoundChosen(parts, progress);
+            return;
+        }
 
         // A sound the file does not hold whole, or memory that cannot be had for it, is
         // told; nothing is written.

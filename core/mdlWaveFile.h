@@ -123,6 +123,10 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
 // Reads path into wave, every record whole and in order, after ScanWave's checks. Returns
 // Written, or the failure with its one-line reason.
 WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave);
+// As above, through a reader already open on a file of fileSize bytes (the window holds its
+// file to itself, so a second open would be refused); leaves the reader where it likes.
+WaveOutResult ReadWave(std::shared_ptr<chunkwell::MediaFileReader> reader, std::int64_t fileSize,
+                       WaveFile& wave);
 
 // Writes wave as "RIFF"/"WAVE" holding its records in order under safe's temporary name,
 // finished; Commit gives it its name. Returns Written, or the failure (with the system's

@@ -22,6 +22,9 @@ std::string Quoted(std::int32_t id) {
     return '"' + FourCCText(id) + '"';
 }
 
+// ScanWave's checks of a wave file open in scan.reader, scan.fileSize bytes long.
+WaveOutResult CheckWave(WaveScan& scan);
+
 } // namespace
 
 WaveWalk WalkWave(chunkwell::MediaFileReader& reader, WalkTo to) {
@@ -121,6 +124,12 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
         return SystemFailure(chunkwell::mfec_OpenFileFailed, error);
     }
     scan.fileSize = QFileInfo(path).size();
+    return CheckWave(scan);
+}
+
+namespace {
+
+WaveOutResult CheckWave(WaveScan& scan) {
     if (scan.fileSize < 12)
         return Refusal("too short for a RIFF file");
     chunkwell::MediaFileReader& reader = *scan.reader;
@@ -182,11 +191,8 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
     return {};
 }
 
-WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave) {
-    wave = WaveFile();
-    WaveScan scan;
-    if (WaveOutResult scanned = ScanWave(msl, path, scan); !scanned.Written())
-        return scanned;
+// Reads every record scan found into wave.
+WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave) {
     try {
         for (const RecordPlace& place : scan.walk.records) {
             WaveRecord record;
@@ -205,6 +211,27 @@ WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
     wave.fmtIndex = *scan.walk.fmt;
     wave.dataIndex = *scan.walk.data;
     return {};
+}
+
+} // namespace
+
+WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave) {
+    wave = WaveFile();
+    WaveScan scan;
+    if (WaveOutResult scanned = ScanWave(msl, path, scan); !scanned.Written())
+        return scanned;
+    return ReadScanned(scan, wave);
+}
+
+WaveOutResult ReadWave(std::shared_ptr<chunkwell::MediaFileReader> reader, std::int64_t fileSize,
+                       WaveFile& wave) {
+    wave = WaveFile();
+    WaveScan scan;
+    scan.reader = std::move(reader);
+    scan.fileSize = fileSize;
+    if (WaveOutResult scanned = CheckWave(scan); !scanned.Written())
+        return scanned;
+    return ReadScanned(scan, wave);
 }
 
 } // namespace metronel

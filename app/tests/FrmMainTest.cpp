@@ -175,7 +175,10 @@ TEST_F(FrmMainTest, FocusMovesThroughFieldsThenButtons) {
 
 TEST_F(FrmMainTest, MenusHoldTheirItemsAndMathsStaysOutOfTheBar) {
     FrmMain& w = Start();
-    EXPECT_EQ(Captions(w.menuBar()->actions()), (QStringList{"File", "About/Support"}));
+    EXPECT_EQ(Captions(w.menuBar()->actions()), (QStringList{"File", "&Sound", "About/Support"}));
+    EXPECT_EQ(Captions(w.MnuSound->actions()),
+              (QStringList{"&Play", "-", "Tape (Pick &Frames)", "Tape (&High Quality)",
+                           "Keep P&itch", "-", "&Keep Loop Points and Tags"}));
     EXPECT_EQ(Captions(w.MnuFile->actions()),
               (QStringList{"Open", "Close", "-", "Save As..", "Split As...", "-", "Properties", "-",
                            "Exit"}));

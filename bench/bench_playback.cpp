@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+// Measures the time from Play to the first bytes handed to the sound output, for a loop of
+// noise (44.1 kHz, 16-bit stereo) brought to 1.28 times its speed by each method. Needs a
+// sound server: scripts/bench-playback starts a private one.
+//
+//   bench_playback [seconds of loop, default 10] [runs, default 7]
+#include "LoopPlayer.h"
+#include "mdlLength.h"
+#include "mdlWaveFile.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+using namespace metronel;
+
+namespace {
+
+std::shared_ptr<const WaveFile> NoiseLoop(int seconds) {
+    auto wave = std::make_shared<WaveFile>();
+    const std::uint8_t fmt[16] = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0};
+    WaveRecord format{FourCC("fmt "), {}};
+    for (std::uint8_t b : fmt)
+        format.bytes.push_back(std::byte{b});
+    WaveRecord data{FourCC("data"), std::vector<std::byte>(std::size_t{44100} * 4 * seconds)};
+    std::uint32_t x = 2463534242u;
+    for (std::byte& b : data.bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<std::byte>(x >> 24);
+    }
+    wave->records = {std::move(format), std::move(data)};
+    wave->fmtIndex = 0;
+    wave->dataIndex = 1;
+    return wave;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+    if (!LoopPlayer::HasOutput()) {
+        std::fprintf(stderr, "no sound output: run scripts/bench-playback\n");
+        return 1;
+    }
+    const auto wave = NoiseLoop(seconds);
+    const auto frames = static_cast<std::int32_t>(std::llround(44100.0 * seconds / 1.28));
+    std::printf("%d s stereo 44.1 kHz 16-bit loop -> %d frames; Play to the first buffer handed "
+                "to the output (%d runs)\n",
+                seconds, frames, runs);
+    LoopPlayer player;
+    auto settle = [](int ms) {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+    for (auto [method, name] :
+         {std::pair{Resampler::Pick, "pick frames "}, std::pair{Resampler::Hq, "high quality"}}) {
+        // Cold: Play right after the length was set; ahead: the window had rendered it.
+        for (bool ahead : {false, true}) {
+            std::vector<double> ms;
+            for (int r = 0; r < runs; ++r) {
+                if (ahead) {
+                    player.Prepare(wave, frames, method);
+                    settle(1000);
+                } else {
+                    player.Forget();
+                }
+                if (!player.Play(wave, frames, method)) {
+                    std::fprintf(stderr, "%s\n", qPrintable(player.Reason()));
+                    return 1;
+                }
+                QElapsedTimer waited;
+                waited.start();
+                while (!player.FirstBufferDelay() && waited.elapsed() < 5000)
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+                if (const auto delay = player.FirstBufferDelay())
+                    ms.push_back(std::chrono::duration<double, std::milli>(*delay).count());
+                player.Stop();
+                settle(300); // the stopped stream goes before the next run
+            }
+            if (ms.empty()) {
+                std::printf("  %s %s: nothing reached the output\n", name,
+                            ahead ? "rendered ahead" : "cold          ");
+                continue;
+            }
+            std::sort(ms.begin(), ms.end());
+            std::printf("  %s %s: best %6.1f ms, median %6.1f ms, worst %6.1f ms\n", name,
+                        ahead ? "rendered ahead" : "cold          ", ms.front(), ms[ms.size() / 2],
+                        ms.back());
+        }
+    }
+    return 0;
+}
