@@ -13,13 +13,21 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
+#include <csignal>
 #include <cstring>
 #include <span>
 
@@ -435,6 +443,167 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
                       QStringList{"metronel-cli: " + row.file + ": " + row.reason})
                 << command[0].toStdString();
         }
+}
+
+// A small file system mounted for one test (root only), unmounted when done.
+class Mount {
+public:
+    Mount(const QString& at, const char* options) : m_At(QFile::encodeName(at)) {
+        m_Mounted = ::mount("metronel-test", m_At.constData(), "tmpfs", 0, options) == 0;
+    }
+    ~Mount() {
+        if (m_Mounted)
+            ::umount(m_At.constData());
+    }
+    bool Mounted() const { return m_Mounted; }
+
+private:
+    QByteArray m_At;
+    bool m_Mounted = false;
+};
+
+// Each cause of a failed write or read named on one line, from what the system said.
+TEST(CliReasons, TheSystemsReasonOnOneLine) {
+    QTemporaryDir dir;
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const Format f;
+    const QString in = WriteFile(dir, "in.wav", Wave(f, Ramp(64 * 1024)));
+    QDir(dir.path()).mkpath("locked");
+    QDir(dir.path()).mkpath("readonly");
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.filePath("readonly")).constData(), 0555), 0);
+    QDir(dir.path()).mkpath("folders/in.wav");
+    QDir(dir.path()).mkpath("full");
+    QDir(dir.path()).mkpath("rofs");
+    const Mount full(dir.filePath("full"), "size=64k");
+    const Mount rofs(dir.filePath("rofs"), "size=64k,ro");
+    const QString held = WriteFile(dir, "locked/in.wav", "old");
+    const int fd = ::open(QFile::encodeName(held).constData(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0); // as the window holds its file
+    struct Row {
+        const char* name;
+        QString input;
+        QString output;
+        QStringList more;
+        QString line; // after "metronel-cli: "
+        bool run = true;
+        bool asNobody = false; // root may write anywhere
+    };
+    const QString missing = dir.filePath("nowhere/out.wav");
+    const Row rows[] = {
+        {"missing folder",
+         in,
+         missing,
+         {},
+         in + ": " + missing + ": cannot be written: No such file or directory"},
+        {"read-only folder",
+         in,
+         dir.filePath("readonly/"),
+         {},
+         in + ": " + dir.filePath("readonly/in.wav") + ": cannot be written: Permission denied",
+         true,
+         true},
+        {"a folder's name",
+         in,
+         dir.filePath("folders/"),
+         {},
+         in + ": " + dir.filePath("folders/in.wav") + ": is a directory"},
+        {"a folder's name, forced",
+         in,
+         dir.filePath("folders/"),
+         {"--force"},
+         in + ": " + dir.filePath("folders/in.wav") + ": is a directory"},
+        {"disk full",
+         in,
+         dir.filePath("full/"),
+         {},
+         in + ": " + dir.filePath("full/in.wav") + ": cannot be written: No space left on device",
+         full.Mounted()},
+        {"read-only file system",
+         in,
+         dir.filePath("rofs/"),
+         {},
+         in + ": " + dir.filePath("rofs/in.wav") + ": cannot be written: Read-only file system",
+         rofs.Mounted()},
+        {"input held",
+         held,
+         dir.filePath("t/"),
+         {},
+         held + ": cannot open: in use by another program"},
+        {"output held",
+         in,
+         dir.filePath("locked/"),
+         {"--force"},
+         in + ": " + held + ": cannot be written: in use by another program"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.run)
+            continue; // mounting needs root
+        QStringList args =
+            QStringList{"tempo", row.input, "--bpm", "100", "-o", row.output} + row.more;
+        const bool drop = row.asNobody && ::geteuid() == 0;
+        const Outcome run =
+            drop ? RunProgram("setpriv", QStringList{"--reuid=65534", "--regid=65534",
+                                                     "--clear-groups", METRONEL_CLI} +
+                                             args)
+                 : Cli(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.toStdString(), ("metronel-cli: " + row.line + "\n").toStdString());
+    }
+    ::close(fd);
+}
+
+// Inputs are read without keeping other readers out: twelve names of one file in one batch.
+TEST(CliBatch, HardLinksOfOneInputAllRead) {
+    QTemporaryDir dir;
+    const QString in = WriteFile(dir, "in.wav", Wave(Format(), Ramp(40000)));
+    QStringList inputs = {in};
+    for (int k = 1; k < 12; ++k) {
+        inputs << dir.filePath(QStringLiteral("link%1.wav").arg(k));
+        ASSERT_EQ(
+            ::link(QFile::encodeName(in).constData(), QFile::encodeName(inputs.back()).constData()),
+            0);
+    }
+    const Outcome run = Cli(QStringList{"tempo"} + inputs +
+                            QStringList{"--bpm", "90", "-j", "12", "-o", dir.filePath("out")});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("12 files: 12 written, 0 failed")) << run.out.toStdString();
+}
+
+// A run stopped by a signal removes its temporaries and says how it ended; one killed outright
+// leaves its temporary to the next run, which removes it at once.
+TEST(CliSignals, NoTemporaryLeftBehind) {
+    QTemporaryDir dir;
+    const QString in = WriteFile(dir, "in.wav", Wave({1, 1, 22050, 22050, 1, 8}, Ramp(1000)));
+    const QString out = dir.filePath("out");
+    ASSERT_TRUE(QDir(dir.path()).mkpath("out"));
+    auto hidden = [&] {
+        return QDir(out).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^\\."));
+    };
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        QProcess p;
+        // A long sound, so that it is caught while being written.
+        p.start(METRONEL_CLI,
+                {"tempo", in, "--samples", "120000000", "--force", "-o", out + "/long.wav"});
+        ASSERT_TRUE(p.waitForStarted());
+        while (hidden().isEmpty() && p.state() == QProcess::Running)
+            ::usleep(500);
+        ASSERT_FALSE(hidden().isEmpty()) << "finished before it could be stopped";
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        if (signal == SIGKILL) {
+            EXPECT_EQ(hidden().size(), 1);
+            const Outcome rerun =
+                Cli({"tempo", in, "--samples", "10", "--force", "-o", out + "/long.wav"});
+            EXPECT_EQ(rerun.status, 0);
+        } else {
+            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(p.exitCode(), 128 + signal);
+        }
+        EXPECT_EQ(hidden(), QStringList());
+    }
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"long.wav"});
 }
 
 // What a person reads about bars and beats: where they came from, the record's tempo beside
