@@ -10,8 +10,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <span>
 #include <utility>
 
 namespace metronel {
@@ -20,6 +22,37 @@ namespace {
 
 std::string Quoted(std::int32_t id) {
     return '"' + FourCCText(id) + '"';
+}
+
+// Says what keeps the samples of a PCM or float "fmt " record from being read, where its
+// tag is not the reason; empty otherwise.
+std::string SampleProblem(std::span<const std::byte> fmt) {
+    auto tag = static_cast<std::uint16_t>(GetLE(fmt, 0, 2));
+    const auto channels = static_cast<std::int32_t>(GetLE(fmt, 2, 2));
+    const auto blockAlign = static_cast<std::int32_t>(GetLE(fmt, 12, 2));
+    const auto container = static_cast<std::int32_t>(GetLE(fmt, 14, 2));
+    std::int32_t bits = container;
+    if (tag == 0xFFFE && fmt.size() >= 26) {
+        tag = static_cast<std::uint16_t>(GetLE(fmt, 24, 2));
+        if (const auto valid = static_cast<std::int32_t>(GetLE(fmt, 18, 2)); valid != 0)
+            bits = valid;
+    }
+    if ((tag != 1 && tag != 3) || channels < 1)
+        return {};
+    if (tag == 1 && std::max(bits, container) > 32)
+        return "integer samples of " + std::to_string(std::max(bits, container)) +
+               " bits are not supported (at most 32)";
+    if (tag == 3 && !(bits == 32 || bits == 64))
+        return "floating-point samples of " + std::to_string(bits) +
+               " bits are not supported (32 or 64)";
+    if (bits < 1)
+        return "the \"fmt \" record gives no bits per sample";
+    const std::int32_t fits = channels * ((container + 7) / 8);
+    if (blockAlign != fits)
+        return "the block align (" + std::to_string(blockAlign) + " bytes) does not fit " +
+               std::to_string(channels) + (channels == 1 ? " channel" : " channels") + " of " +
+               std::to_string(container) + " bits (" + std::to_string(fits) + " bytes)";
+    return {};
 }
 
 } // namespace
@@ -121,14 +154,23 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
         return SystemFailure(chunkwell::mfec_OpenFileFailed, error);
     }
     scan.fileSize = QFileInfo(path).size();
-    if (scan.fileSize < 12)
-        return Refusal("too short for a RIFF file");
+    // Room for the container's header and one record's: anything shorter holds no sound.
+    if (scan.fileSize < 20)
+        return Refusal("file too short");
     chunkwell::MediaFileReader& reader = *scan.reader;
     scan.container = reader.ChunkID();
     scan.type = reader.ChunkType();
     scan.size = reader.ChunkSize();
+    // The library reads every size little-endian; a big-endian file's is the other way round.
+    if (scan.container == FourCC("RIFX")) {
+        const auto le = static_cast<std::uint32_t>(scan.size);
+        scan.size = static_cast<std::int32_t>((le >> 24) | ((le >> 8) & 0xFF00u) |
+                                              ((le << 8) & 0xFF0000u) | (le << 24));
+    }
     if (scan.container == FourCC("RF64") || scan.container == FourCC("BW64"))
         return Refusal(FourCCText(scan.container) + " files are not supported");
+    if (scan.container == FourCC("RIFX"))
+        return Refusal("big-endian (RIFX) files are not supported");
     if (scan.container != FourCC("RIFF") || scan.type != FourCC("WAVE"))
         return Refusal("not a RIFF/WAVE file");
     scan.walk = WalkWave(reader, WalkTo::End);
@@ -166,6 +208,8 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
         return Refusal("the \"fmt \" record is too short");
     const auto tag = static_cast<std::uint16_t>(GetLE(scan.fmt, 0, 2));
     if (!SampleFormatFromFmt(scan.fmt)) {
+        if (const std::string problem = SampleProblem(scan.fmt); !problem.empty())
+            return Refusal(problem);
         if (tag == 0xFFFE)
             return Refusal("unsupported format: extensible with sub-format " +
                            FormatTagName(static_cast<std::uint16_t>(GetLE(scan.fmt, 24, 2))));

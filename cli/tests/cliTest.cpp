@@ -291,9 +291,9 @@ TEST(CliTempo, OneShotEndsHearNothingOfTheOtherEnd) {
 
 // A wave whose records a DAW would write around the sound: LIST/INFO, "bext", "acid",
 // "smpl" with one loop, "cue " with two points, and an unknown record after "data".
-QByteArray TaggedWave(int frames) {
+QByteArray TaggedWave(int frames, std::uint32_t acidFlags = 2) {
     const Format f;
-    QByteArray acid = Le32(1) + QByteArray(8, '\0') + Le32(4) + QByteArray(4, '\0') +
+    QByteArray acid = Le32(acidFlags) + QByteArray(8, '\0') + Le32(4) + QByteArray(4, '\0') +
                       Le32(std::bit_cast<std::uint32_t>(120.0f));
     QByteArray smpl = QByteArray(28, '\0') + Le32(1) + Le32(0) + Le32(7) + Le32(0) + Le32(0) +
                       Le32(static_cast<std::uint32_t>(frames - 1)) + Le32(0) + Le32(0);
@@ -352,6 +352,12 @@ TEST(CliMetadata, CarriedThroughAndAdjusted) {
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
         EXPECT_EQ(U32(Read(half).records[4].bytes, 12), note) << resampler;
     }
+
+    // A one-shot's tempo record is left as it was: a hit has no tempo to follow.
+    const QString hit = WriteFile(dir, "hit.wav", TaggedWave(1000, 1));
+    run = Cli({"tempo", hit, "--samples", "1500", "-o", dir.filePath("hit2.wav")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(Read(dir.filePath("hit2.wav")).records[3].bytes == Read(hit).records[3].bytes);
 
     run =
         Cli({"tempo", in, "--samples", "1500", "--strip-metadata", "-o", dir.filePath("bare.wav")});
@@ -423,6 +429,9 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
     bw64.replace(0, 4, "BW64");
     QByteArray cut = Wave(f, Ramp(4 * 4410));
     cut.chop(4 * (4410 - 236)); // the sound stops after 236 frames
+    // Big-endian: the container's size field reads 0x2C000000 little-endian.
+    QByteArray rifx = Wave(f, Ramp(8));
+    rifx.replace(0, 8, QByteArray("RIFX") + QByteArray::fromHex("0000002C"));
     struct Row {
         QString file;
         const char* reason;
@@ -432,6 +441,16 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
         {WriteFile(dir, "cut.wav", cut),
          "the \"data\" record is cut short: the file ends 16696 bytes before it does"},
         {dir.filePath("missing.wav"), "cannot open: No such file or directory"},
+        {WriteFile(dir, "short.wav", Wave(f, Ramp(40)).left(13)), "file too short"},
+        {WriteFile(dir, "rifx.wav", rifx), "big-endian (RIFX) files are not supported"},
+        {WriteFile(dir, "3ch.wav", Wave({1, 3, 8000, 8000 * 4, 4, 24}, Ramp(400))),
+         "the block align (4 bytes) does not fit 3 channels of 24 bits (9 bytes)"},
+        {WriteFile(dir, "36.wav", Wave({1, 1, 8000, 8000 * 5, 5, 36}, Ramp(400))),
+         "integer samples of 36 bits are not supported (at most 32)"},
+        {WriteFile(dir, "64.wav", Wave({1, 2, 8000, 8000 * 16, 16, 64}, Ramp(400))),
+         "integer samples of 64 bits are not supported (at most 32)"},
+        {WriteFile(dir, "f16.wav", Wave({3, 1, 8000, 8000 * 2, 2, 16}, Ramp(400))),
+         "floating-point samples of 16 bits are not supported (32 or 64)"},
     };
     for (const Row& row : rows)
         for (const QStringList& command :
@@ -443,6 +462,7 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
                       QStringList{"metronel-cli: " + row.file + ": " + row.reason})
                 << command[0].toStdString();
         }
+    EXPECT_TRUE(Cli({"info", dir.filePath("rifx.wav")}).out.contains("RIFX  size 44"));
 }
 
 // A small file system mounted for one test (root only), unmounted when done.
