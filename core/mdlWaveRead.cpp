@@ -146,7 +146,15 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
     const std::string name = QFile::encodeName(path).toStdString();
     errno = 0;
     // Shared: reading excludes no other reader, only a writer.
-    scan.reader = msl.OpenMediaFile(name, true);
+    try {
+        scan.reader = msl.OpenMediaFile(name, true);
+    } catch (const chunkwell::MediaError&) {
+        // The library refuses a container whose end lies beyond 32 bits.
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly) && file.read(4) == "RIFF")
+            return Refusal("the container's size is over 2 GiB: not supported");
+        return Refusal("not a RIFF/WAVE file");
+    }
     if (!scan.reader) {
         int error = errno;
         if (error == 0 && QFileInfo(path).isDir())

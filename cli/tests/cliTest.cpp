@@ -432,6 +432,8 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
     // Big-endian: the container's size field reads 0x2C000000 little-endian.
     QByteArray rifx = Wave(f, Ramp(8));
     rifx.replace(0, 8, QByteArray("RIFX") + QByteArray::fromHex("0000002C"));
+    QByteArray huge = Wave(f, Ramp(8));
+    huge.replace(4, 4, Le32(0x7FFFFFFC));
     struct Row {
         QString file;
         const char* reason;
@@ -442,6 +444,7 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
          "the \"data\" record is cut short: the file ends 16696 bytes before it does"},
         {dir.filePath("missing.wav"), "cannot open: No such file or directory"},
         {WriteFile(dir, "short.wav", Wave(f, Ramp(40)).left(13)), "file too short"},
+        {WriteFile(dir, "huge.wav", huge), "the container's size is over 2 GiB: not supported"},
         {WriteFile(dir, "rifx.wav", rifx), "big-endian (RIFX) files are not supported"},
         {WriteFile(dir, "3ch.wav", Wave({1, 3, 8000, 8000 * 4, 4, 24}, Ramp(400))),
          "the block align (4 bytes) does not fit 3 channels of 24 bits (9 bytes)"},
