@@ -46,6 +46,11 @@ public:
         const std::string name = QFile::encodeName(input).toStdString();
         if (m_Terminal)
             std::fputs("\r\033[K", stderr);
+        if (!outcome.warning.empty()) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "metronel-cli: %s: warning: %s\n", OneLine(name).c_str(),
+                         OneLine(outcome.warning).c_str());
+        }
         if (!outcome.error.empty()) {
             ++m_Failed;
             std::fflush(stdout);

@@ -21,6 +21,7 @@ namespace metronel::cli {
 struct FileOutcome {
     std::string error;
     std::string done;
+    std::string warning; // said on its own line beside either
 };
 
 // One file's work. It runs whole on one worker thread, with that thread's licence, since

@@ -55,6 +55,72 @@ std::string SampleProblem(std::span<const std::byte> fmt) {
     return {};
 }
 
+// The records a chain of headers from at gives, in order; complete when they end where the
+// file or its container does (a last pad byte may be missing).
+struct Chain {
+    std::vector<RecordPlace> records;
+    bool complete = false;
+};
+
+Chain HeadersFrom(QFile& file, std::int64_t at, std::int64_t fileSize, std::int64_t end) {
+    Chain chain;
+    while (at + 8 <= fileSize && chain.records.size() < static_cast<std::size_t>(kMaxWaveRecords)) {
+        if (!file.seek(at))
+            return chain;
+        const QByteArray header = file.read(8);
+        if (header.size() != 8)
+            return chain;
+        for (int i = 0; i < 4; ++i) {
+            const auto c = static_cast<unsigned char>(header[i]);
+            if (c < 0x20 || c > 0x7E)
+                return chain; // no wave file names a record so
+        }
+        const auto bytes = std::as_bytes(std::span(header.constData(), 8));
+        const auto size = static_cast<std::int64_t>(GetLE(bytes, 4, 4));
+        if (size > INT32_MAX || at + 8 + size > fileSize)
+            return chain;
+        chain.records.push_back({static_cast<std::int32_t>(GetLE(bytes, 0, 4)),
+                                 static_cast<std::int32_t>(size), at + 8, -1});
+        at += 8 + size + (size & 1);
+        if (at == end || at == end + 1 || at == fileSize || at == fileSize + 1) {
+            chain.complete = true;
+            return chain;
+        }
+    }
+    return chain;
+}
+
+// Reads on after an odd-sized "data" record without its pad byte, where the records that
+// follow line up only without it.
+void ReadAroundMissingPad(const QString& path, WaveScan& scan) {
+    if (!scan.walk.data)
+        return;
+    const std::size_t next = *scan.walk.data + 1;
+    const RecordPlace& data = scan.walk.records[*scan.walk.data];
+    const std::int64_t end = data.offset + std::int64_t{data.size};
+    if (data.size % 2 == 0 || end + 8 > scan.fileSize)
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const std::int64_t containerEnd = 8 + std::int64_t{static_cast<std::uint32_t>(scan.size)};
+    if (HeadersFrom(file, end + 1, scan.fileSize, containerEnd).complete)
+        return;
+    Chain chain = HeadersFrom(file, end, scan.fileSize, containerEnd);
+    if (!chain.complete)
+        return;
+    scan.walk.records.resize(next);
+    scan.walk.records.insert(scan.walk.records.end(), chain.records.begin(), chain.records.end());
+    for (std::size_t i = next; i < scan.walk.records.size() && !scan.walk.fmt; ++i)
+        if (scan.walk.records[i].id == FourCC("fmt "))
+            scan.walk.fmt = i;
+    scan.walk.stoppedBy.clear(); // what the misread tail ran into
+    scan.walk.tooMany = false;
+    scan.warning =
+        "the \"data\" record lacks its pad byte: " + std::to_string(chain.records.size()) +
+        (chain.records.size() == 1 ? " record" : " records") + " after it read from where it ends";
+}
+
 } // namespace
 
 WaveWalk WalkWave(chunkwell::MediaFileReader& reader, WalkTo to) {
@@ -182,6 +248,7 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
     if (scan.container != FourCC("RIFF") || scan.type != FourCC("WAVE"))
         return Refusal("not a RIFF/WAVE file");
     scan.walk = WalkWave(reader, WalkTo::End);
+    ReadAroundMissingPad(path, scan);
     if (scan.walk.tooMany)
         return Refusal("more than " + std::to_string(kMaxWaveRecords) +
                        " records: the file is not read");
@@ -240,10 +307,20 @@ WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
     if (WaveOutResult scanned = ScanWave(msl, path, scan); !scanned.Written())
         return scanned;
     try {
+        QFile around(path); // for the records the library's walk did not place
         for (const RecordPlace& place : scan.walk.records) {
             WaveRecord record;
             record.id = place.id;
             record.bytes.resize(static_cast<std::size_t>(place.size));
+            if (place.position < 0) {
+                const auto size = static_cast<qint64>(place.size);
+                if ((!around.isOpen() && !around.open(QIODevice::ReadOnly)) ||
+                    !around.seek(place.offset) ||
+                    around.read(reinterpret_cast<char*>(record.bytes.data()), size) != size)
+                    return Refusal("the " + Quoted(place.id) + " record is cut short");
+                wave.records.push_back(std::move(record));
+                continue;
+            }
             scan.reader->MoveTo(place.position);
             if (place.size > 0 && !scan.reader->ReadRecord(record.bytes))
                 return Refusal("the " + Quoted(place.id) + " record is cut short");
@@ -256,6 +333,7 @@ WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
     }
     wave.fmtIndex = *scan.walk.fmt;
     wave.dataIndex = *scan.walk.data;
+    wave.warning = scan.warning;
     return {};
 }
 

@@ -366,6 +366,30 @@ TEST(CliMetadata, CarriedThroughAndAdjusted) {
               (std::vector<std::int32_t>{FourCC("fmt "), FourCC("data")}));
 }
 
+// An odd "data" record written without its pad byte (as some drum kits ship): what follows
+// is read from where it ends, carried into the output, and the user told.
+TEST(CliMetadata, MissingPadByteIsReadAround) {
+    QTemporaryDir dir;
+    const QByteArray list = QByteArray("INFO") + Record("INAM", "Snare\0");
+    const QByteArray unpadded = QByteArray("data") + Le32(25) + Ramp(25);
+    const QString in =
+        WriteFile(dir, "snare.wav",
+                  Riff(Record("fmt ", FmtData({1, 1, 22050, 22050, 1, 8})) + unpadded +
+                       Record("smpl", QByteArray(36, '\1')) + Record("LIST", list)));
+    const Outcome run = Cli({"tempo", in, "--samples", "50", "-o", dir.filePath("out.wav")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err.toStdString(), "metronel-cli: " + in.toStdString() +
+                                         ": warning: the \"data\" record lacks its pad byte: 2 "
+                                         "records after it read from where it ends\n");
+    const WaveFile out = Read(dir.filePath("out.wav"));
+    EXPECT_EQ(Ids(out), (std::vector<std::int32_t>{FourCC("fmt "), FourCC("data"), FourCC("smpl"),
+                                                   FourCC("LIST")}));
+    EXPECT_EQ(out.Frames(), 50);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(out.records[3].bytes.data()),
+                         static_cast<qsizetype>(out.records[3].bytes.size())),
+              list);
+}
+
 // A batch goes on past files that fail, leaves nothing of them, never replaces an output
 // without --force, says how it went, and ends 0, 1 or 2.
 TEST(CliBatch, FailuresForceStatusAndSummary) {
