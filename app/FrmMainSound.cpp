@@ -156,8 +156,7 @@ std::shared_ptr<const WaveFile> FrmMain::WholeSound(QString& error) {
     auto wave = std::make_shared<WaveFile>();
     // The window's reader stands on "data" for Save As: it is put back there.
     const std::int32_t position = m_Reader->Position();
-    const WaveOutResult read =
-        ReadWave(m_Reader, QFileInfo(m_FilePath + m_FileTitle).size(), *wave);
+    const WaveOutResult read = ReadWave(m_Reader, m_FilePath + m_FileTitle, *wave);
     SkipOnError([&] { m_Reader->MoveTo(position); });
     if (!read.Written()) {
         error = QString::fromStdString(read.OneLine());

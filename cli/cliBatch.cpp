@@ -2,6 +2,8 @@
 // The parallel batch and its report.
 #include "cliBatch.h"
 
+#include "mdlSafeWrite.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -14,6 +16,8 @@
 #include <new>
 #include <thread>
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace metronel::cli {
@@ -42,6 +46,11 @@ public:
         const std::string name = QFile::encodeName(input).toStdString();
         if (m_Terminal)
             std::fputs("\r\033[K", stderr);
+        if (!outcome.warning.empty()) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "metronel-cli: %s: warning: %s\n", OneLine(name).c_str(),
+                         OneLine(outcome.warning).c_str());
+        }
         if (!outcome.error.empty()) {
             ++m_Failed;
             std::fflush(stdout);
@@ -120,9 +129,28 @@ void PrintError(const std::string& text) {
     std::fprintf(stderr, "metronel-cli: %s\n", OneLine(text).c_str());
 }
 
+void RemoveTemporariesOnSignals() {
+    // The signals wait, blocked in every thread, for one thread of their own, which may take
+    // locks and remove files as no handler may.
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stopping, signal);
+    if (::pthread_sigmask(SIG_BLOCK, &stopping, nullptr) != 0)
+        return;
+    std::thread([stopping] {
+        int signal = 0;
+        while (::sigwait(&stopping, &signal) != 0) {
+        }
+        ExitRemovingTemporaries(128 + signal);
+    }).detach();
+}
+
 std::string Reason(const WaveOutResult& failure) {
     if (failure.systemError == EEXIST && failure.reason.empty())
         return "exists (use --force to replace it)";
+    if (failure.systemError == EISDIR && failure.reason.empty())
+        return "is a directory";
     return failure.OneLine();
 }
 

@@ -21,6 +21,7 @@ namespace metronel::cli {
 struct FileOutcome {
     std::string error;
     std::string done;
+    std::string warning; // said on its own line beside either
 };
 
 // One file's work. It runs whole on one worker thread, with that thread's licence, since
@@ -39,6 +40,10 @@ int RunBatch(const std::vector<BatchItem>& items, int jobs, const char* verb);
 
 // Prints "metronel-cli: " + text to the error stream, on one line.
 void PrintError(const std::string& text);
+
+// Makes SIGINT, SIGTERM and SIGHUP remove this run's temporaries and end it with 128 plus the
+// signal's number. Call first in main, before any other thread starts.
+void RemoveTemporariesOnSignals();
 
 // Returns the one-line reason the command line gives for failure.
 std::string Reason(const WaveOutResult& failure);

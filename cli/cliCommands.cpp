@@ -141,12 +141,12 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
             {file,
              [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
                  if (duplicate)
-                     return {"another input is written to " + Utf8(output), {}};
+                     return {"another input is written to " + Utf8(output), {}, {}};
                  WaveFile wave;
                  std::string error;
                  const auto plan = ReadAndPlan(msl, file, options, wave, error);
                  if (!plan)
-                     return {error, {}};
+                     return {error, {}, {}};
                  wave.Data() =
                      BringToLength(wave, plan->frames, options.resampler, !options.oneShot);
                  if (options.stripMetadata)
@@ -158,11 +158,12 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
                                     options.resampler == Resampler::KeepPitch);
                  if (const WaveOutResult written = WriteWave(msl, output, wave, options.force);
                      !written.Written())
-                     return {Utf8(output) + ": " + Reason(written), {}};
+                     return {Utf8(output) + ": " + Reason(written), {}, {}};
                  return {{},
                          "wrote " + Utf8(output) + " (" + std::to_string(plan->frames) +
                              " frames, " + ShortNumber(plan->bpm) + " bpm); " +
-                             MeterText({plan->bars, plan->beats, plan->source}, plan->recordTempo)};
+                             MeterText({plan->bars, plan->beats, plan->source}, plan->recordTempo),
+                         wave.warning};
              },
              Memory(file, options.resampler)});
     }
@@ -190,7 +191,7 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                  std::string error;
                  const auto plan = ReadAndPlan(msl, file, options, wave, error);
                  if (!plan)
-                     return {error, {}};
+                     return {error, {}, {}};
                  const std::vector<std::byte> frames =
                      BringToLength(wave, plan->frames, options.resampler, !options.oneShot);
                  wave.Data().clear();
@@ -221,13 +222,14 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                          return piece;
                      });
                  if (!written.failure.Written())
-                     return {Utf8(written.failedName) + ": " + Reason(written.failure), {}};
+                     return {Utf8(written.failedName) + ": " + Reason(written.failure), {}, {}};
                  std::vector<std::int32_t> counts;
                  for (const SplitPlan::Piece& at : split.pieces)
                      counts.push_back(at.count);
                  return {{},
                          "wrote " + PiecesText(counts) + " (" + ShortNumber(plan->bpm) + " bpm); " +
-                             MeterText({plan->bars, plan->beats, plan->source}, plan->recordTempo)};
+                             MeterText({plan->bars, plan->beats, plan->source}, plan->recordTempo),
+                         wave.warning};
              },
              Memory(file, options.resampler)});
     }

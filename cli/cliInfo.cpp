@@ -117,6 +117,8 @@ QJsonObject Describe(chunkwell::MediaSystemLicence& msl, const QString& path,
     const WaveOutResult scanned = ScanWave(msl, path, scan);
     if (!scanned.Written())
         file.insert("error", QString::fromStdString(Reason(scanned)));
+    if (!scan.warning.empty())
+        file.insert("warning", QString::fromStdString(scan.warning));
     if (scan.container == 0)
         return file; // nothing was read
     file.insert("container", QString::fromStdString(FourCCText(scan.container)));
@@ -223,6 +225,9 @@ int RunInfo(const QStringList& files, bool json, const TempoOptions& options) {
     bool failed = false;
     for (const QString& path : files) {
         const QJsonObject file = Describe(msl, path, options);
+        if (file.contains("warning") && !json)
+            PrintError(path.toStdString() +
+                       ": warning: " + file["warning"].toString().toStdString());
         if (file.contains("error")) {
             failed = true;
             if (!json)

@@ -107,6 +107,7 @@ void AddTempoOptions(CLI::App& command, TempoOptions& options, TargetArgs& targe
 } // namespace
 
 int main(int argc, char** argv) {
+    metronel::cli::RemoveTemporariesOnSignals();
     QCoreApplication application(argc, argv); // file names in the local encoding
     // Sounds of a batch come and go file after file: keep freed memory for the next one
     // rather than handing it back and faulting it in again.

@@ -64,7 +64,8 @@ std::optional<SampleFormat> SampleFormatFromFmt(std::span<const std::byte> fmt) 
         if (const auto valid = static_cast<int>(GetLE(fmt, 18, 2)); valid != 0)
             bits = valid;
         // The container is BitsPerSample exactly; padding below the valid bits is allowed.
-        if (containerBits % 8 != 0 || channels < 1 || blockAlign != channels * containerBits / 8)
+        if (containerBits % 8 != 0 || channels < 1 ||
+            blockAlign != std::int64_t{channels} * containerBits / 8)
             return std::nullopt;
         exactContainer = false;
     }

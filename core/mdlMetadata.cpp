@@ -102,7 +102,8 @@ void MoveUnityNote(std::vector<std::byte>& b, const FrameMap& map) {
 }
 
 void AdjustAcid(std::vector<std::byte>& b, double bpm, double beats) {
-    if (b.size() < 24)
+    // A one-shot (flag bit 0) is a hit, not a loop: it has no tempo to follow.
+    if (b.size() < 24 || (static_cast<std::uint8_t>(b[0]) & 1) != 0)
         return;
     const double rounded = RoundHalfEven(beats);
     PutLE(b, 12,

@@ -12,9 +12,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
+#include <set>
 #include <utility>
 
 namespace metronel {
@@ -41,6 +45,38 @@ QString FollowLinks(QString path) {
         path = info.symLinkTarget();
     }
     return path;
+}
+
+// What marks a temporary as this run's: its process id and a tag of this boot and pid
+// namespace, so that a run elsewhere (another boot, container or host sharing the folder),
+// whose ids mean nothing here, is never taken for a dead one.
+QString OwnerTag() {
+    static const QString tag = [] {
+        QFile boot(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        QByteArray seed = boot.open(QIODevice::ReadOnly) ? boot.readAll().trimmed() : QByteArray();
+        struct stat ns {};
+        if (::stat("/proc/self/ns/pid", &ns) == 0)
+            seed += QByteArray::number(static_cast<qulonglong>(ns.st_ino));
+        std::uint32_t hash = 2166136261u; // FNV-1a: the same in every program and build
+        for (char c : seed)
+            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        return QString::number(hash, 16).rightJustified(8, u'0');
+    }();
+    return tag;
+}
+
+QString OwnerMark() {
+    return QString::number(::getpid()) + u'-' + OwnerTag();
+}
+
+// The temporaries of this process's unfinished writes, for a program ending on a signal.
+std::mutex& LiveMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::set<QByteArray>& Live() {
+    static std::set<QByteArray> live;
+    return live;
 }
 
 QString RandomPart() {
@@ -80,10 +116,12 @@ SafeWrite::SafeWrite(QString target) : m_Target(std::move(target)) {
         stem.chop(1);
     // The random part makes a clash unlikely; the create refuses an existing name anyway.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        m_TempPath = folder + u'.' + stem + u'.' + RandomPart() + kSuffix;
+        m_TempPath = folder + u'.' + stem + u'.' + RandomPart() + u'.' + OwnerMark() + kSuffix;
         if (!Exists(m_TempPath))
             break;
     }
+    std::lock_guard lock(LiveMutex());
+    Live().insert(Encode(m_TempPath));
 }
 
 SafeWrite::~SafeWrite() {
@@ -91,6 +129,8 @@ SafeWrite::~SafeWrite() {
         ::close(m_WritebackFd);
     if (!m_Committed)
         ::unlink(Encode(m_TempPath).constData());
+    std::lock_guard lock(LiveMutex());
+    Live().erase(Encode(m_TempPath));
 }
 
 void SafeWrite::StartWriteback(std::int64_t offset, std::int64_t length) {
@@ -102,6 +142,7 @@ void SafeWrite::StartWriteback(std::int64_t offset, std::int64_t length) {
 
 bool SafeWrite::TargetFree(bool replace) const {
     m_Error = 0;
+    m_Taken = false;
     // Without replacing, the name itself must be free, as for a create that fails on an
     // existing name: a link there, even one leading nowhere, takes it.
     const QByteArray name = Encode(replace ? m_Final : m_Target);
@@ -113,7 +154,9 @@ bool SafeWrite::TargetFree(bool replace) const {
         return false;
     }
     if (!replace) {
-        m_Error = EEXIST;
+        // A folder of that name is named as such: "exists" would suggest replacing it.
+        m_Error = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
+        m_Taken = true;
         return false;
     }
     // What opening it for writing in place would have met: a folder, a file we may not
@@ -187,10 +230,38 @@ bool SafeWrite::Commit(bool replace) {
 
 bool IsTemporaryName(const QString& name) {
     static const QRegularExpression pattern(
-        QStringLiteral("^\\..+\\.[A-Za-z0-9]{6}\\.metronel-part$"),
+        QStringLiteral("^\\..+\\.[A-Za-z0-9]{6}(\\.[0-9]+-[0-9a-f]{8})?\\.metronel-part$"),
         QRegularExpression::DotMatchesEverythingOption);
     return pattern.match(name).hasMatch();
 }
+
+void ExitRemovingTemporaries(int status) {
+    // Held until the end: no write starts or commits while its temporary is removed.
+    LiveMutex().lock();
+    for (const QByteArray& path : Live())
+        ::unlink(path.constData());
+    ::_exit(status);
+}
+
+namespace {
+
+// Tells whether name carries this boot's mark of a process that no longer runs.
+bool OwnerGone(const QString& name) {
+    static const QRegularExpression mark(
+        QStringLiteral("\\.([0-9]+)-([0-9a-f]{8})\\.metronel-part$"));
+    const QRegularExpressionMatch match = mark.match(name);
+    if (!match.hasMatch() || match.captured(2) != OwnerTag())
+        return false;
+    bool ok = false;
+    const qlonglong pid = match.captured(1).toLongLong(&ok);
+    if (!ok || pid < 1 || pid > INT32_MAX)
+        return false;
+    // A live process of that id (perhaps a new one reusing it) keeps it: the one-day rule
+    // then decides.
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
 
 void RemoveStaleTemporaries(const QString& folder) {
     const QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
@@ -203,7 +274,7 @@ void RemoveStaleTemporaries(const QString& folder) {
         const QByteArray path = Encode(dir.filePath(name));
         struct stat st {};
         if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
-            now - st.st_mtime > kStaleSeconds)
+            (now - st.st_mtime > kStaleSeconds || OwnerGone(name)))
             ::unlink(path.constData());
     }
 }

@@ -10,7 +10,8 @@
 //   ... fill it, writer->Finish(), writer.reset() ...
 //   if (!out.Commit()) ...                                 // the old file is as it was
 //
-// Leftovers of a run that was killed keep their hidden name until RemoveStaleTemporaries.
+// Leftovers of a run that was killed keep their hidden name until RemoveStaleTemporaries;
+// the name carries the writer's process id so that a later run knows a dead one's at once.
 
 #include <QString>
 
@@ -45,8 +46,10 @@ public:
     [[nodiscard]] bool Commit(bool replace = true);
 
     // Returns the system's error number of the last failure, 0 if none (EEXIST: the target
-    // was there and was not to be replaced).
+    // was there and was not to be replaced; EISDIR with Taken: a folder has its name).
     int Error() const { return m_Error; }
+    // Tells whether the last TargetFree found the name taken and was not to replace it.
+    bool Taken() const { return m_Taken; }
 
     // Asks the system to start writing length bytes of the temporary from offset to the disk
     // now, so that Commit's flush finds less left to wait for. Best effort: where that cannot
@@ -59,14 +62,20 @@ private:
     QString m_TempPath;
     bool m_Committed = false;
     mutable int m_Error = 0;
+    mutable bool m_Taken = false;
     int m_WritebackFd = -1; // opened at the first StartWriteback
 };
 
 // Tells whether name (without folder) is one this program gives its temporaries.
 bool IsTemporaryName(const QString& name);
 
-// Removes leftover temporaries of this program older than a day from folder: a younger one
-// may belong to a run still writing.
+// Removes leftover temporaries of this program from folder: at once those of a process of
+// this machine that no longer runs, and any older than a day (a younger one of unknown
+// owner may belong to a run still writing).
 void RemoveStaleTemporaries(const QString& folder);
+
+// Removes the temporaries of every unfinished write of this process and ends it at once with
+// status, for a program stopped by a signal. Call from an ordinary thread, not a handler.
+[[noreturn]] void ExitRemovingTemporaries(int status);
 
 } // namespace metronel

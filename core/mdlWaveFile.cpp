@@ -42,8 +42,8 @@ std::int32_t WaveFile::Frames() const {
 }
 
 WaveOutResult SafeWriteFailure(const SafeWrite& safe) {
-    return SystemFailure(safe.Error() == EEXIST ? chunkwell::mfec_CreateFileFailed
-                                                : chunkwell::mfec_WriteToDataFailed,
+    return SystemFailure(safe.Error() == EEXIST || safe.Taken() ? chunkwell::mfec_CreateFileFailed
+                                                                : chunkwell::mfec_WriteToDataFailed,
                          safe.Error());
 }
 

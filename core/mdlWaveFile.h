@@ -53,6 +53,7 @@ struct WaveFile {
     std::vector<WaveRecord> records;
     std::size_t fmtIndex = 0;
     std::size_t dataIndex = 0;
+    std::string warning; // how the file was read around a fault, on one line; empty if not
 
     const std::vector<std::byte>& Fmt() const { return records[fmtIndex].bytes; }
     std::vector<std::byte>& Data() { return records[dataIndex].bytes; }
@@ -107,25 +108,30 @@ struct WaveScan {
     std::int32_t container = 0; // "RIFF", "RF64"...
     std::int32_t type = 0;      // "WAVE"...
     std::int32_t size = 0;      // the container's size field
+    QString path;
     std::int64_t fileSize = 0;
     WaveWalk walk;
     std::vector<std::byte> fmt; // the first "fmt " record's bytes
+    std::string warning;        // how the file was read around a fault, on one line
 };
 
 // Opens path shared for reading and walks it to the end. Returns Written when it is a wave
 // file the programs can use, or the failure with its one-line reason: the system's (a
 // missing file, a folder, a file another program holds), too short, RF64/BW64, not
 // RIFF/WAVE, too many or unreadable records, a record the file ends inside, no "fmt " or
-// "data", a format that is not PCM or float (named), a corrupt format. What was found
+// "data", a format that is not PCM or float (named), a corrupt format. An odd-sized "data"
+// record written without its pad byte is read around, as widely used readers do, when only
+// the unpadded position leads to records that end with the file: records after it then have
+// position -1 and scan.warning says so. What was found
 // before a refusal stays in scan.
 WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveScan& scan);
 
 // Reads path into wave, every record whole and in order, after ScanWave's checks. Returns
 // Written, or the failure with its one-line reason.
 WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave);
-// As above, through a reader already open on a file of fileSize bytes (the window holds its
-// file to itself, so a second open would be refused); leaves the reader where it likes.
-WaveOutResult ReadWave(std::shared_ptr<chunkwell::MediaFileReader> reader, std::int64_t fileSize,
+// As above, through a reader already open on path (the window holds its file to itself, so a
+// second open would be refused); leaves the reader where it likes.
+WaveOutResult ReadWave(std::shared_ptr<chunkwell::MediaFileReader> reader, const QString& path,
                        WaveFile& wave);
 
 // Writes wave as "RIFF"/"WAVE" holding its records in order under safe's temporary name,

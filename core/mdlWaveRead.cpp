@@ -10,8 +10,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <span>
 #include <utility>
 
 namespace metronel {
@@ -22,8 +24,108 @@ std::string Quoted(std::int32_t id) {
     return '"' + FourCCText(id) + '"';
 }
 
-// ScanWave's checks of a wave file open in scan.reader, scan.fileSize bytes long.
+// Says what keeps the samples of a PCM or float "fmt " record from being read, where its
+// tag is not the reason; empty otherwise.
+std::string SampleProblem(std::span<const std::byte> fmt) {
+    auto tag = static_cast<std::uint16_t>(GetLE(fmt, 0, 2));
+    const auto channels = static_cast<std::int32_t>(GetLE(fmt, 2, 2));
+    const auto blockAlign = static_cast<std::int32_t>(GetLE(fmt, 12, 2));
+    const auto container = static_cast<std::int32_t>(GetLE(fmt, 14, 2));
+    std::int32_t bits = container;
+    if (tag == 0xFFFE && fmt.size() >= 26) {
+        tag = static_cast<std::uint16_t>(GetLE(fmt, 24, 2));
+        if (const auto valid = static_cast<std::int32_t>(GetLE(fmt, 18, 2)); valid != 0)
+            bits = valid;
+    }
+    if ((tag != 1 && tag != 3) || channels < 1)
+        return {};
+    if (tag == 1 && std::max(bits, container) > 32)
+        return "integer samples of " + std::to_string(std::max(bits, container)) +
+               " bits are not supported (at most 32)";
+    if (tag == 3 && !(bits == 32 || bits == 64))
+        return "floating-point samples of " + std::to_string(bits) +
+               " bits are not supported (32 or 64)";
+    if (bits < 1)
+        return "the \"fmt \" record gives no bits per sample";
+    const std::int32_t fits = channels * ((container + 7) / 8);
+    if (blockAlign != fits)
+        return "the block align (" + std::to_string(blockAlign) + " bytes) does not fit " +
+               std::to_string(channels) + (channels == 1 ? " channel" : " channels") + " of " +
+               std::to_string(container) + " bits (" + std::to_string(fits) + " bytes)";
+    return {};
+}
+
+// The records a chain of headers from at gives, in order; complete when they end where the
+// file or its container does (a last pad byte may be missing).
+struct Chain {
+    std::vector<RecordPlace> records;
+    bool complete = false;
+};
+
+Chain HeadersFrom(QFile& file, std::int64_t at, std::int64_t fileSize, std::int64_t end) {
+    Chain chain;
+    while (at + 8 <= fileSize && chain.records.size() < static_cast<std::size_t>(kMaxWaveRecords)) {
+        if (!file.seek(at))
+            return chain;
+        const QByteArray header = file.read(8);
+        if (header.size() != 8)
+            return chain;
+        for (int i = 0; i < 4; ++i) {
+            const auto c = static_cast<unsigned char>(header[i]);
+            if (c < 0x20 || c > 0x7E)
+                return chain; // no wave file names a record so
+        }
+        const auto bytes = std::as_bytes(std::span(header.constData(), 8));
+        const auto size = static_cast<std::int64_t>(GetLE(bytes, 4, 4));
+        if (size > INT32_MAX || at + 8 + size > fileSize)
+            return chain;
+        chain.records.push_back({static_cast<std::int32_t>(GetLE(bytes, 0, 4)),
+                                 static_cast<std::int32_t>(size), at + 8, -1});
+        at += 8 + size + (size & 1);
+        if (at == end || at == end + 1 || at == fileSize || at == fileSize + 1) {
+            chain.complete = true;
+            return chain;
+        }
+    }
+    return chain;
+}
+
+// Reads on after an odd-sized "data" record without its pad byte, where the records that
+// follow line up only without it.
+void ReadAroundMissingPad(const QString& path, WaveScan& scan) {
+    if (!scan.walk.data)
+        return;
+    const std::size_t next = *scan.walk.data + 1;
+    const RecordPlace& data = scan.walk.records[*scan.walk.data];
+    const std::int64_t end = data.offset + std::int64_t{data.size};
+    if (data.size % 2 == 0 || end + 8 > scan.fileSize)
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const std::int64_t containerEnd = 8 + std::int64_t{static_cast<std::uint32_t>(scan.size)};
+    if (HeadersFrom(file, end + 1, scan.fileSize, containerEnd).complete)
+        return;
+    Chain chain = HeadersFrom(file, end, scan.fileSize, containerEnd);
+    if (!chain.complete)
+        return;
+    scan.walk.records.resize(next);
+    scan.walk.records.insert(scan.walk.records.end(), chain.records.begin(), chain.records.end());
+    for (std::size_t i = next; i < scan.walk.records.size() && !scan.walk.fmt; ++i)
+        if (scan.walk.records[i].id == FourCC("fmt "))
+            scan.walk.fmt = i;
+    scan.walk.stoppedBy.clear(); // what the misread tail ran into
+    scan.walk.tooMany = false;
+    scan.warning =
+        "the \"data\" record lacks its pad byte: " + std::to_string(chain.records.size()) +
+        (chain.records.size() == 1 ? " record" : " records") + " after it read from where it ends";
+}
+
+// ScanWave's checks of the wave file at scan.path, open in scan.reader.
 WaveOutResult CheckWave(WaveScan& scan);
+
+// Reads every record scan found into wave.
+WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave);
 
 } // namespace
 
@@ -116,31 +218,50 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
     const std::string name = QFile::encodeName(path).toStdString();
     errno = 0;
     // Shared: reading excludes no other reader, only a writer.
-    scan.reader = msl.OpenMediaFile(name, true);
+    try {
+        scan.reader = msl.OpenMediaFile(name, true);
+    } catch (const chunkwell::MediaError&) {
+        // The library refuses a container whose end lies beyond 32 bits.
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly) && file.read(4) == "RIFF")
+            return Refusal("the container's size is over 2 GiB: not supported");
+        return Refusal("not a RIFF/WAVE file");
+    }
     if (!scan.reader) {
         int error = errno;
         if (error == 0 && QFileInfo(path).isDir())
             error = EISDIR; // opened, but not a file
         return SystemFailure(chunkwell::mfec_OpenFileFailed, error);
     }
-    scan.fileSize = QFileInfo(path).size();
+    scan.path = path;
     return CheckWave(scan);
 }
 
 namespace {
 
 WaveOutResult CheckWave(WaveScan& scan) {
-    if (scan.fileSize < 12)
-        return Refusal("too short for a RIFF file");
+    scan.fileSize = QFileInfo(scan.path).size();
+    // Room for the container's header and one record's: anything shorter holds no sound.
+    if (scan.fileSize < 20)
+        return Refusal("file too short");
     chunkwell::MediaFileReader& reader = *scan.reader;
     scan.container = reader.ChunkID();
     scan.type = reader.ChunkType();
     scan.size = reader.ChunkSize();
+    // The library reads every size little-endian; a big-endian file's is the other way round.
+    if (scan.container == FourCC("RIFX")) {
+        const auto le = static_cast<std::uint32_t>(scan.size);
+        scan.size = static_cast<std::int32_t>((le >> 24) | ((le >> 8) & 0xFF00u) |
+                                              ((le << 8) & 0xFF0000u) | (le << 24));
+    }
     if (scan.container == FourCC("RF64") || scan.container == FourCC("BW64"))
         return Refusal(FourCCText(scan.container) + " files are not supported");
+    if (scan.container == FourCC("RIFX"))
+        return Refusal("big-endian (RIFX) files are not supported");
     if (scan.container != FourCC("RIFF") || scan.type != FourCC("WAVE"))
         return Refusal("not a RIFF/WAVE file");
     scan.walk = WalkWave(reader, WalkTo::End);
+    ReadAroundMissingPad(scan.path, scan);
     if (scan.walk.tooMany)
         return Refusal("more than " + std::to_string(kMaxWaveRecords) +
                        " records: the file is not read");
@@ -175,6 +296,8 @@ WaveOutResult CheckWave(WaveScan& scan) {
         return Refusal("the \"fmt \" record is too short");
     const auto tag = static_cast<std::uint16_t>(GetLE(scan.fmt, 0, 2));
     if (!SampleFormatFromFmt(scan.fmt)) {
+        if (const std::string problem = SampleProblem(scan.fmt); !problem.empty())
+            return Refusal(problem);
         if (tag == 0xFFFE)
             return Refusal("unsupported format: extensible with sub-format " +
                            FormatTagName(static_cast<std::uint16_t>(GetLE(scan.fmt, 24, 2))));
@@ -191,13 +314,22 @@ WaveOutResult CheckWave(WaveScan& scan) {
     return {};
 }
 
-// Reads every record scan found into wave.
 WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave) {
     try {
+        QFile around(scan.path); // for the records the library's walk did not place
         for (const RecordPlace& place : scan.walk.records) {
             WaveRecord record;
             record.id = place.id;
             record.bytes.resize(static_cast<std::size_t>(place.size));
+            if (place.position < 0) {
+                const auto size = static_cast<qint64>(place.size);
+                if ((!around.isOpen() && !around.open(QIODevice::ReadOnly)) ||
+                    !around.seek(place.offset) ||
+                    around.read(reinterpret_cast<char*>(record.bytes.data()), size) != size)
+                    return Refusal("the " + Quoted(place.id) + " record is cut short");
+                wave.records.push_back(std::move(record));
+                continue;
+            }
             scan.reader->MoveTo(place.position);
             if (place.size > 0 && !scan.reader->ReadRecord(record.bytes))
                 return Refusal("the " + Quoted(place.id) + " record is cut short");
@@ -210,6 +342,7 @@ WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave) {
     }
     wave.fmtIndex = *scan.walk.fmt;
     wave.dataIndex = *scan.walk.data;
+    wave.warning = scan.warning;
     return {};
 }
 
@@ -223,12 +356,12 @@ WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
     return ReadScanned(scan, wave);
 }
 
-WaveOutResult ReadWave(std::shared_ptr<chunkwell::MediaFileReader> reader, std::int64_t fileSize,
+WaveOutResult ReadWave(std::shared_ptr<chunkwell::MediaFileReader> reader, const QString& path,
                        WaveFile& wave) {
     wave = WaveFile();
     WaveScan scan;
     scan.reader = std::move(reader);
-    scan.fileSize = fileSize;
+    scan.path = path;
     if (WaveOutResult scanned = CheckWave(scan); !scanned.Written())
         return scanned;
     return ReadScanned(scan, wave);

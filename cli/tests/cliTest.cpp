@@ -13,13 +13,21 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
+#include <csignal>
 #include <cstring>
 #include <span>
 
@@ -283,9 +291,9 @@ TEST(CliTempo, OneShotEndsHearNothingOfTheOtherEnd) {
 
 // A wave whose records a DAW would write around the sound: LIST/INFO, "bext", "acid",
 // "smpl" with one loop, "cue " with two points, and an unknown record after "data".
-QByteArray TaggedWave(int frames) {
+QByteArray TaggedWave(int frames, std::uint32_t acidFlags = 2) {
     const Format f;
-    QByteArray acid = Le32(1) + QByteArray(8, '\0') + Le32(4) + QByteArray(4, '\0') +
+    QByteArray acid = Le32(acidFlags) + QByteArray(8, '\0') + Le32(4) + QByteArray(4, '\0') +
                       Le32(std::bit_cast<std::uint32_t>(120.0f));
     QByteArray smpl = QByteArray(28, '\0') + Le32(1) + Le32(0) + Le32(7) + Le32(0) + Le32(0) +
                       Le32(static_cast<std::uint32_t>(frames - 1)) + Le32(0) + Le32(0);
@@ -345,11 +353,41 @@ TEST(CliMetadata, CarriedThroughAndAdjusted) {
         EXPECT_EQ(U32(Read(half).records[4].bytes, 12), note) << resampler;
     }
 
+    // A one-shot's tempo record is left as it was: a hit has no tempo to follow.
+    const QString hit = WriteFile(dir, "hit.wav", TaggedWave(1000, 1));
+    run = Cli({"tempo", hit, "--samples", "1500", "-o", dir.filePath("hit2.wav")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(Read(dir.filePath("hit2.wav")).records[3].bytes == Read(hit).records[3].bytes);
+
     run =
         Cli({"tempo", in, "--samples", "1500", "--strip-metadata", "-o", dir.filePath("bare.wav")});
     ASSERT_EQ(run.status, 0);
     EXPECT_EQ(Ids(Read(dir.filePath("bare.wav"))),
               (std::vector<std::int32_t>{FourCC("fmt "), FourCC("data")}));
+}
+
+// An odd "data" record written without its pad byte (as some drum kits ship): what follows
+// is read from where it ends, carried into the output, and the user told.
+TEST(CliMetadata, MissingPadByteIsReadAround) {
+    QTemporaryDir dir;
+    const QByteArray list = QByteArray("INFO") + Record("INAM", "Snare\0");
+    const QByteArray unpadded = QByteArray("data") + Le32(25) + Ramp(25);
+    const QString in =
+        WriteFile(dir, "snare.wav",
+                  Riff(Record("fmt ", FmtData({1, 1, 22050, 22050, 1, 8})) + unpadded +
+                       Record("smpl", QByteArray(36, '\1')) + Record("LIST", list)));
+    const Outcome run = Cli({"tempo", in, "--samples", "50", "-o", dir.filePath("out.wav")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err.toStdString(), "metronel-cli: " + in.toStdString() +
+                                         ": warning: the \"data\" record lacks its pad byte: 2 "
+                                         "records after it read from where it ends\n");
+    const WaveFile out = Read(dir.filePath("out.wav"));
+    EXPECT_EQ(Ids(out), (std::vector<std::int32_t>{FourCC("fmt "), FourCC("data"), FourCC("smpl"),
+                                                   FourCC("LIST")}));
+    EXPECT_EQ(out.Frames(), 50);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(out.records[3].bytes.data()),
+                         static_cast<qsizetype>(out.records[3].bytes.size())),
+              list);
 }
 
 // A batch goes on past files that fail, leaves nothing of them, never replaces an output
@@ -415,6 +453,11 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
     bw64.replace(0, 4, "BW64");
     QByteArray cut = Wave(f, Ramp(4 * 4410));
     cut.chop(4 * (4410 - 236)); // the sound stops after 236 frames
+    // Big-endian: the container's size field reads 0x2C000000 little-endian.
+    QByteArray rifx = Wave(f, Ramp(8));
+    rifx.replace(0, 8, QByteArray("RIFX") + QByteArray::fromHex("0000002C"));
+    QByteArray huge = Wave(f, Ramp(8));
+    huge.replace(4, 4, Le32(0x7FFFFFFC));
     struct Row {
         QString file;
         const char* reason;
@@ -424,6 +467,17 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
         {WriteFile(dir, "cut.wav", cut),
          "the \"data\" record is cut short: the file ends 16696 bytes before it does"},
         {dir.filePath("missing.wav"), "cannot open: No such file or directory"},
+        {WriteFile(dir, "short.wav", Wave(f, Ramp(40)).left(13)), "file too short"},
+        {WriteFile(dir, "huge.wav", huge), "the container's size is over 2 GiB: not supported"},
+        {WriteFile(dir, "rifx.wav", rifx), "big-endian (RIFX) files are not supported"},
+        {WriteFile(dir, "3ch.wav", Wave({1, 3, 8000, 8000 * 4, 4, 24}, Ramp(400))),
+         "the block align (4 bytes) does not fit 3 channels of 24 bits (9 bytes)"},
+        {WriteFile(dir, "36.wav", Wave({1, 1, 8000, 8000 * 5, 5, 36}, Ramp(400))),
+         "integer samples of 36 bits are not supported (at most 32)"},
+        {WriteFile(dir, "64.wav", Wave({1, 2, 8000, 8000 * 16, 16, 64}, Ramp(400))),
+         "integer samples of 64 bits are not supported (at most 32)"},
+        {WriteFile(dir, "f16.wav", Wave({3, 1, 8000, 8000 * 2, 2, 16}, Ramp(400))),
+         "floating-point samples of 16 bits are not supported (32 or 64)"},
     };
     for (const Row& row : rows)
         for (const QStringList& command :
@@ -435,6 +489,168 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
                       QStringList{"metronel-cli: " + row.file + ": " + row.reason})
                 << command[0].toStdString();
         }
+    EXPECT_TRUE(Cli({"info", dir.filePath("rifx.wav")}).out.contains("RIFX  size 44"));
+}
+
+// A small file system mounted for one test (root only), unmounted when done.
+class Mount {
+public:
+    Mount(const QString& at, const char* options) : m_At(QFile::encodeName(at)) {
+        m_Mounted = ::mount("metronel-test", m_At.constData(), "tmpfs", 0, options) == 0;
+    }
+    ~Mount() {
+        if (m_Mounted)
+            ::umount(m_At.constData());
+    }
+    bool Mounted() const { return m_Mounted; }
+
+private:
+    QByteArray m_At;
+    bool m_Mounted = false;
+};
+
+// Each cause of a failed write or read named on one line, from what the system said.
+TEST(CliReasons, TheSystemsReasonOnOneLine) {
+    QTemporaryDir dir;
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const Format f;
+    const QString in = WriteFile(dir, "in.wav", Wave(f, Ramp(64 * 1024)));
+    QDir(dir.path()).mkpath("locked");
+    QDir(dir.path()).mkpath("readonly");
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.filePath("readonly")).constData(), 0555), 0);
+    QDir(dir.path()).mkpath("folders/in.wav");
+    QDir(dir.path()).mkpath("full");
+    QDir(dir.path()).mkpath("rofs");
+    const Mount full(dir.filePath("full"), "size=64k");
+    const Mount rofs(dir.filePath("rofs"), "size=64k,ro");
+    const QString held = WriteFile(dir, "locked/in.wav", "old");
+    const int fd = ::open(QFile::encodeName(held).constData(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0); // as the window holds its file
+    struct Row {
+        const char* name;
+        QString input;
+        QString output;
+        QStringList more;
+        QString line; // after "metronel-cli: "
+        bool run = true;
+        bool asNobody = false; // root may write anywhere
+    };
+    const QString missing = dir.filePath("nowhere/out.wav");
+    const Row rows[] = {
+        {"missing folder",
+         in,
+         missing,
+         {},
+         in + ": " + missing + ": cannot be written: No such file or directory"},
+        {"read-only folder",
+         in,
+         dir.filePath("readonly/"),
+         {},
+         in + ": " + dir.filePath("readonly/in.wav") + ": cannot be written: Permission denied",
+         true,
+         true},
+        {"a folder's name",
+         in,
+         dir.filePath("folders/"),
+         {},
+         in + ": " + dir.filePath("folders/in.wav") + ": is a directory"},
+        {"a folder's name, forced",
+         in,
+         dir.filePath("folders/"),
+         {"--force"},
+         in + ": " + dir.filePath("folders/in.wav") + ": is a directory"},
+        {"disk full",
+         in,
+         dir.filePath("full/"),
+         {},
+         in + ": " + dir.filePath("full/in.wav") + ": cannot be written: No space left on device",
+         full.Mounted()},
+        {"read-only file system",
+         in,
+         dir.filePath("rofs/"),
+         {},
+         in + ": " + dir.filePath("rofs/in.wav") + ": cannot be written: Read-only file system",
+         rofs.Mounted()},
+        {"input held",
+         held,
+         dir.filePath("t/"),
+         {},
+         held + ": cannot open: in use by another program"},
+        {"output held",
+         in,
+         dir.filePath("locked/"),
+         {"--force"},
+         in + ": " + held + ": cannot be written: in use by another program"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.run)
+            continue; // mounting needs root
+        QStringList args =
+            QStringList{"tempo", row.input, "--bpm", "100", "-o", row.output} + row.more;
+        const bool drop = row.asNobody && ::geteuid() == 0;
+        const Outcome run =
+            drop ? RunProgram("setpriv", QStringList{"--reuid=65534", "--regid=65534",
+                                                     "--clear-groups", METRONEL_CLI} +
+                                             args)
+                 : Cli(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.toStdString(), ("metronel-cli: " + row.line + "\n").toStdString());
+    }
+    ::close(fd);
+}
+
+// Inputs are read without keeping other readers out: twelve names of one file in one batch.
+TEST(CliBatch, HardLinksOfOneInputAllRead) {
+    QTemporaryDir dir;
+    const QString in = WriteFile(dir, "in.wav", Wave(Format(), Ramp(40000)));
+    QStringList inputs = {in};
+    for (int k = 1; k < 12; ++k) {
+        inputs << dir.filePath(QStringLiteral("link%1.wav").arg(k));
+        ASSERT_EQ(
+            ::link(QFile::encodeName(in).constData(), QFile::encodeName(inputs.back()).constData()),
+            0);
+    }
+    const Outcome run = Cli(QStringList{"tempo"} + inputs +
+                            QStringList{"--bpm", "90", "-j", "12", "-o", dir.filePath("out")});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("12 files: 12 written, 0 failed")) << run.out.toStdString();
+}
+
+// A run stopped by a signal removes its temporaries and says how it ended; one killed outright
+// leaves its temporary to the next run, which removes it at once.
+TEST(CliSignals, NoTemporaryLeftBehind) {
+    QTemporaryDir dir;
+    const QString in = WriteFile(dir, "in.wav", Wave({1, 1, 22050, 22050, 1, 8}, Ramp(1000)));
+    const QString out = dir.filePath("out");
+    ASSERT_TRUE(QDir(dir.path()).mkpath("out"));
+    auto hidden = [&] {
+        return QDir(out).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^\\."));
+    };
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        QProcess p;
+        // A long sound, so that it is caught while being written.
+        p.start(METRONEL_CLI,
+                {"tempo", in, "--samples", "120000000", "--force", "-o", out + "/long.wav"});
+        ASSERT_TRUE(p.waitForStarted());
+        while (hidden().isEmpty() && p.state() == QProcess::Running)
+            ::usleep(500);
+        ASSERT_FALSE(hidden().isEmpty()) << "finished before it could be stopped";
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        if (signal == SIGKILL) {
+            EXPECT_EQ(hidden().size(), 1);
+            const Outcome rerun =
+                Cli({"tempo", in, "--samples", "10", "--force", "-o", out + "/long.wav"});
+            EXPECT_EQ(rerun.status, 0);
+        } else {
+            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(p.exitCode(), 128 + signal);
+        }
+        EXPECT_EQ(hidden(), QStringList());
+    }
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"long.wav"});
 }
 
 // What a person reads about bars and beats: where they came from, the record's tempo beside

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -117,8 +118,21 @@ TEST(SafeWrite, OnlyStaleTemporariesAreRemoved) {
         ASSERT_EQ(
             ::utimensat(AT_FDCWD, QFile::encodeName(dir.filePath(name)).constData(), times, 0), 0);
     }
+    // Marked by this process (alive: kept) and by one that has ended (removed at once).
+    const QString ours =
+        QFileInfo(SafeWrite(dir.filePath(QStringLiteral("take.wav"))).TempPath()).fileName();
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    QString dead = ours;
+    dead.replace(QStringLiteral(".%1-").arg(::getpid()), QStringLiteral(".%1-").arg(child));
+    ASSERT_NE(dead, ours);
+    WriteFile(dir, ours, "x");
+    WriteFile(dir, dead, "x");
     RemoveStaleTemporaries(dir.path());
-    QStringList kept = {names[1], names[2], names[3]};
+    QStringList kept = {names[1], names[2], names[3], ours};
     kept.sort();
     EXPECT_EQ(Entries(dir), kept);
 }
