@@ -88,7 +88,7 @@ public:
     QAction* MnuPlay = nullptr;
     QAction* MnuPickFrames = nullptr;
     QAction* MnuHighQuality = nullptr;
-    QAction* MnuKeepPitch = nullptr; // hidden: the place of a method still to come
+    QAction* MnuKeepPitch = nullptr;
     QAction* MnuKeepLoopPoints = nullptr;
     QAction* MnuAbout = nullptr;
 

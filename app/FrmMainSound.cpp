@@ -66,9 +66,7 @@ void FrmMain::createSoundMenu() {
     };
     MnuPickFrames = choice(QStringLiteral("Tape (Pick &Frames)"));
     MnuHighQuality = choice(QStringLiteral("Tape (&High Quality)"));
-    // The pitch-keeping method takes this place once it is built; until then it is hidden.
     MnuKeepPitch = choice(QStringLiteral("Keep P&itch"));
-    MnuKeepPitch->setVisible(false);
     MnuPickFrames->setChecked(true);
     MnuSound->addSeparator();
 
@@ -91,7 +89,7 @@ void FrmMain::LoadSoundSettings() {
     const QString method = m_Desktop.GetSetting(kSection, kMethodKey, kPickFrames);
     if (method == kHighQuality)
         MnuHighQuality->setChecked(true);
-    else if (method == kKeepPitch && MnuKeepPitch->isVisible())
+    else if (method == kKeepPitch)
         MnuKeepPitch->setChecked(true);
     else
         MnuPickFrames->setChecked(true);
@@ -116,7 +114,9 @@ void FrmMain::SaveSoundSettings() {
 }
 
 Resampler FrmMain::LengthMethod() const {
-    return MnuHighQuality->isChecked() ? Resampler::Hq : Resampler::Pick;
+    return MnuHighQuality->isChecked() ? Resampler::Hq
+           : MnuKeepPitch->isChecked() ? Resampler::KeepPitch
+                                       : Resampler::Pick;
 }
 
 bool FrmMain::DefaultSoundChoices() const {
@@ -234,10 +234,10 @@ void FrmMain::MakePlayer() {
 }
 
 void FrmMain::PrepareAhead() {
-    // Frame picking starts at once anyway; a high-quality pass is made ahead, for sounds of
-    // a size that reading and holding twice costs little, and never while a split runs.
+    // Frame picking starts at once anyway; a high-quality or pitch-keeping pass is made ahead, for
+    // sounds of a size that reading and holding twice costs little, and never while a split runs.
     constexpr std::int32_t kLimit = 32 << 20;
-    if (IsPlaying() || !m_Reader || LengthMethod() != Resampler::Hq ||
+    if (IsPlaying() || !m_Reader || LengthMethod() == Resampler::Pick ||
         m_DataInfo.RecordSize > kLimit || !menuBar()->isEnabled())
         return;
     const std::optional<std::int32_t> frames = PlayingLength();
@@ -248,7 +248,7 @@ void FrmMain::PrepareAhead() {
     if (!wave)
         return;
     MakePlayer();
-    m_Player->Prepare(std::move(wave), *frames, Resampler::Hq);
+    m_Player->Prepare(std::move(wave), *frames, LengthMethod());
 }
 
 void FrmMain::StopPlaying() {
@@ -273,26 +273,6 @@ void FrmMain::PlayingLengthChanged() {
 
 // ---- Save As and Split As with the Sound menu's choices ----
 
-namespace {
-
-// Writes wave, every record in order, to path as WriteWaveFile does: under a hidden
-// temporary that takes path's name only once complete, a name in use (or, without replace,
-// taken) refused as code 2 before anything is written, any other failure as code 4.
-WaveOutResult WriteRecordsAs(chunkwell::MediaSystemLicence& msl, const QString& path,
-                             const WaveFile& wave, bool replace) {
-    SafeWrite out(path);
-    if (!out.TargetFree(replace))
-        return WaveOutFailure(chunkwell::mfec_CreateFileFailed);
-    if (!WriteWaveTemporary(msl, out, wave).Written())
-        return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
-    if (!out.Commit(replace))
-        return WaveOutFailure(out.Error() == EEXIST ? chunkwell::mfec_CreateFileFailed
-                                                    : chunkwell::mfec_WriteToDataFailed);
-    return {};
-}
-
-} // namespace
-
 std::int32_t FrmMain::SourceFrames(const WaveFile& wave) {
     return RoundToInt32(static_cast<double>(wave.Data().size()) /
                         static_cast<double>(wave.BlockAlign()));
@@ -315,9 +295,9 @@ WaveOutResult FrmMain::SaveSoundChosen(const QString& path, std::int32_t n) {
     const float bars = ToSingle(Txt[FieldBars]->text());
     const float beats = ToSingle(Txt[FieldBeats]->text());
     AdjustMetadata(wave.records, {SourceFrames(*whole), n, 0, n},
-                   BpmFromSamples(n, m_WaveFormat.SamplesPerSec, bars, beats),
-                   double{bars} * beats);
-    return WriteRecordsAs(msl, path, wave, true);
+                   BpmFromSamples(n, m_WaveFormat.SamplesPerSec, bars, beats), double{bars} * beats,
+                   LengthMethod() == Resampler::KeepPitch);
+    return WriteWave(msl, path, wave, true);
 }
 
 void FrmMain::SplitSoundChosen(std::uint8_t parts, SplitProgress& progress) {
@@ -355,42 +335,34 @@ void FrmMain::SplitSoundChosen(std::uint8_t parts, SplitProgress& progress) {
     // tag counting its share of the beats; as without tags, each piece is named as soon as
     // it is complete.
     const auto align = static_cast<std::size_t>(whole->BlockAlign());
-    std::int32_t total =
-        RoundToInt32(static_cast<double>(frames.size()) / static_cast<double>(align));
-    total = static_cast<std::int32_t>(std::min<std::size_t>(total, frames.size() / align));
-    const std::int32_t perPart = FramesPerPart(total, parts);
+    const SplitPlan plan = PlanSplit(frames.size(), whole->BlockAlign(), parts, baseName);
     const float bars = ToSingle(Txt[FieldBars]->text());
     const float beats = ToSingle(Txt[FieldBeats]->text());
     const double bpm = BpmFromSamples(n, m_WaveFormat.SamplesPerSec, bars, beats);
+    const bool keepPitch = LengthMethod() == Resampler::KeepPitch;
     WaveFile base = *whole;
     base.Data().clear();
     RemoveStaleTemporaries(GetFolder(baseName));
     const int minimum = parts == 1 ? 0 : 1;
     progress.SetRange(minimum, parts);
     progress.SetValue(minimum);
-    std::int32_t remaining = total;
-    std::size_t position = 0;
-    for (int k = 1; k <= parts; ++k) {
-        const std::int32_t count = remaining <= perPart ? remaining : perPart;
-        const std::size_t bytes = align * static_cast<std::size_t>(count);
-        WaveFile piece = base;
-        piece.Data().assign(frames.begin() + static_cast<std::ptrdiff_t>(position),
-                            frames.begin() + static_cast<std::ptrdiff_t>(position + bytes));
-        AdjustMetadata(
-            piece.records,
-            {SourceFrames(*whole), total, static_cast<std::int64_t>(position / align), count}, bpm,
-            double{bars} * beats * count / std::max<std::int32_t>(total, 1));
-        const WaveOutResult result = WriteRecordsAs(msl, SplitPieceName(baseName, k), piece, false);
-        if (!result.Written()) {
-            ShowWaveOutError(desktop(), result);
-            break;
-        }
-        position += bytes;
-        remaining -= count;
-        progress.SetValue(k);
-        progress.ProcessEvents();
-    }
+    const SplitResult split = WriteSplitPieces(
+        msl, plan, SplitCommit::EachPiece, false,
+        [&](std::size_t k) {
+            const SplitPlan::Piece& at = plan.pieces[k];
+            WaveFile piece = base;
+            const auto start = frames.begin() + static_cast<std::ptrdiff_t>(at.first * align);
+            piece.Data().assign(start, start + static_cast<std::ptrdiff_t>(at.count * align));
+            AdjustMetadata(
+                piece.records, {SourceFrames(*whole), plan.totalFrames, at.first, at.count}, bpm,
+                double{bars} * beats * at.count / std::max<std::int32_t>(plan.totalFrames, 1),
+                keepPitch);
+            return piece;
+        },
+        &progress);
     progress.SetValue(minimum);
+    if (!split.failure.Written())
+        ShowWaveOutError(desktop(), split.failure);
 }
 
 } // namespace metronel

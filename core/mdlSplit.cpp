@@ -54,7 +54,7 @@ SplitResult WriteSplitPieces(chunkwell::MediaSystemLicence& msl, const SplitPlan
         for (const SplitPlan::Piece& piece : plan.pieces) {
             safes.push_back(std::make_unique<SafeWrite>(piece.name));
             if (!safes.back()->TargetFree(replace)) {
-                split.failure = SafeWriteFailure(*safes.back());
+                split.failure = TargetRefusal(*safes.back());
                 split.failedName = piece.name;
                 return split;
             }
@@ -64,7 +64,7 @@ SplitResult WriteSplitPieces(chunkwell::MediaSystemLicence& msl, const SplitPlan
         if (commit == SplitCommit::EachPiece) {
             SafeWrite safe(plan.pieces[k].name);
             if (!safe.TargetFree(replace)) {
-                split.failure = SafeWriteFailure(safe);
+                split.failure = TargetRefusal(safe);
                 return split;
             }
             if (WaveOutResult written = WriteWaveTemporary(msl, safe, makePiece(k));

@@ -47,6 +47,10 @@ WaveOutResult SafeWriteFailure(const SafeWrite& safe) {
                          safe.Error());
 }
 
+WaveOutResult TargetRefusal(const SafeWrite& safe) {
+    return SystemFailure(chunkwell::mfec_CreateFileFailed, safe.Error());
+}
+
 WaveOutResult WriteWaveTemporary(chunkwell::MediaSystemLicence& msl, SafeWrite& safe,
                                  const WaveFile& wave) {
     errno = 0;
@@ -83,7 +87,7 @@ WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
                         const WaveFile& wave, bool replace) {
     SafeWrite safe(path);
     if (!safe.TargetFree(replace))
-        return SafeWriteFailure(safe);
+        return TargetRefusal(safe);
     if (WaveOutResult written = WriteWaveTemporary(msl, safe, wave); !written.Written())
         return written;
     if (!safe.Commit(replace))

@@ -144,6 +144,10 @@ WaveOutResult WriteWaveTemporary(chunkwell::MediaSystemLicence& msl, SafeWrite& 
 // and was not to be replaced, code 2).
 WaveOutResult SafeWriteFailure(const SafeWrite& safe);
 
+// Returns the refusal of a target SafeWrite::TargetFree did not find free: a create that
+// failed (code 2), as creating in place would have, with the system's reason.
+WaveOutResult TargetRefusal(const SafeWrite& safe);
+
 // Writes wave to path as "RIFF"/"WAVE" holding its records in order, under a temporary
 // name in the same folder that becomes path only once the file is complete; an existing
 // path is replaced only when replace is set. Returns Written, or the failure; nothing is

@@ -110,7 +110,7 @@ protected:
 TEST_F(FrmMainSoundChoices, StartAtTodaysWaysAndAreRememberedBetweenRuns) {
     EXPECT_TRUE(window->MnuPickFrames->isChecked());
     EXPECT_FALSE(window->MnuKeepLoopPoints->isChecked());
-    EXPECT_FALSE(window->MnuKeepPitch->isVisible());
+    EXPECT_TRUE(window->MnuKeepPitch->isVisible());
     EXPECT_TRUE(window->MnuPickFrames->actionGroup()->isExclusive());
     EXPECT_EQ(window->MnuPlay->shortcut(), QKeySequence(Qt::Key_Space));
 
@@ -120,14 +120,14 @@ TEST_F(FrmMainSoundChoices, StartAtTodaysWaysAndAreRememberedBetweenRuns) {
     EXPECT_FALSE(desktop.settings.contains("Settings/KeepLoopPointsAndTags"));
 
     Open();
-    window->MnuHighQuality->trigger();
+    window->MnuKeepPitch->trigger();
     window->MnuKeepLoopPoints->trigger();
     EXPECT_FALSE(window->MnuPickFrames->isChecked());
     window->close();
     window.reset();
 
     Open();
-    EXPECT_TRUE(window->MnuHighQuality->isChecked());
+    EXPECT_TRUE(window->MnuKeepPitch->isChecked());
     EXPECT_TRUE(window->MnuKeepLoopPoints->isChecked());
     window->MnuCloseFile_Click();
     EXPECT_FALSE(window->MnuPlay->isEnabled());
@@ -145,6 +145,7 @@ TEST_F(FrmMainSoundChoices, SaveAsAndSplitAsGiveWhatTheCommandLineGives) {
         {window->MnuHighQuality, false, "hq"},
         {window->MnuHighQuality, true, "hq"},
         {window->MnuPickFrames, true, "pick"},
+        {window->MnuKeepPitch, true, "keep-pitch"},
     };
     int run = 0;
     for (const Row& row : rows) {
