@@ -147,6 +147,10 @@ frmAbout::frmAbout(Desktop& desktop, QWidget* parent)
     lblTitle = makeLabel("lblTitle", kDesignTitle, 120, 120, 1215, 195);
     lblDescription = makeLabel("lblDescription", kDesignDescription, 120, 840, 1170, 195);
     lblSupport = makeLabel("lblSupport", kDesignSupport, 120, 1080, 705, 255);
+    // The programs as built link GPL libraries: say so where the version is shown.
+    lblLicence = makeLabel("lblLicence", {}, 120, 1860, kDesignWidth - 240, 195);
+    lblLicence->setWrapWidth(Px(kDesignWidth - 240));
+    SetTextColour(*lblLicence, kBlack);
 
     // Black titles on the window: under a dark scheme the window takes a light face.
     SetBlackText(*this);
@@ -241,16 +245,23 @@ void frmAbout::Form_Load() {
                                               "   3. Adv. math calculator.") +
                                kCR);
     lblSupport->setCaption(kDesignSupport + SupportAddress() + QStringLiteral(" (Click Here) "));
+    lblLicence->setCaption(QStringLiteral(
+        "As built, Metronel links the Rubber Band Library and FFTW and is distributed under the "
+        "GNU GPL, version 2 or later; its own code is under the MIT licence."));
 }
 
 void frmAbout::Form_Resize() {
     // Whole pixels are whole multiples of 15 twips, so pixel sums are exact.
     lblDescription->move(lblDescription->x(), lblTitle->y() + lblTitle->height());
     lblSupport->move(lblSupport->x(), lblDescription->y() + lblDescription->height());
+    // The licence line goes below the support line and the button, across the window.
+    lblLicence->move(
+        lblLicence->x(),
+        std::max(lblSupport->y() + lblSupport->height(), cmdOK->y() + cmdOK->height()) + kGap);
     // The design's height, or more when the labels would run past it; the design's top margin
     // is kept below them.
     const int fitted =
-        std::max(Px(kDesignHeight), lblSupport->y() + lblSupport->height() + lblTitle->y());
+        std::max(Px(kDesignHeight), lblLicence->y() + lblLicence->height() + lblTitle->y());
     if (height() != fitted)
         setFixedHeight(fitted);
 }

@@ -48,6 +48,7 @@ public:
     CaptionLabel* lblTitle = nullptr;
     CaptionLabel* lblDescription = nullptr;
     CaptionLabel* lblSupport = nullptr;
+    CaptionLabel* lblLicence = nullptr;
     QPushButton* cmdOK = nullptr;
 
     // Returns the window caption as set (the title bar shows the same text).

@@ -85,7 +85,7 @@ TEST_F(frmAboutTest, OpensAsAFixedDialogWithTheButtonFirst) {
     about.show();
     // The design's size, grown only in height where the texts need more.
     EXPECT_EQ(about.width(), 368);
-    EXPECT_EQ(about.height(), std::max(138, about.lblSupport->geometry().bottom() + 1 + 8));
+    EXPECT_EQ(about.height(), std::max(138, about.lblLicence->geometry().bottom() + 1 + 8));
     EXPECT_EQ(about.minimumSize(), about.maximumSize());
     EXPECT_FALSE(about.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(about.windowFlags() & Qt::WindowMaximizeButtonHint);
