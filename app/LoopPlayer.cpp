@@ -4,6 +4,8 @@
 // QAudioSink and lets it pull from the feed.
 #include "LoopPlayer.h"
 
+#include "mdlBytes.h"
+
 #include "mdlLength.h"
 #include "mdlWaveFile.h"
 
@@ -85,14 +87,11 @@ std::vector<std::byte> WidenTo32(const std::vector<std::byte>& data, int contain
     const std::size_t count = data.size() / static_cast<std::size_t>(container);
     std::vector<std::byte> out(count * 4);
     for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t value = 0;
-        for (int b = 0; b < container; ++b)
-            value |= std::to_integer<std::uint32_t>(data[i * container + b]) << (8 * b);
+        auto value = static_cast<std::uint32_t>(GetLE(data, i * container, container));
         value <<= 8 * (4 - container);
         if (container == 1)
             value ^= 0x80000000u;
-        for (int b = 0; b < 4; ++b)
-            out[i * 4 + b] = static_cast<std::byte>(value >> (8 * b));
+        PutLE(out, i * 4, value, 4);
     }
     return out;
 }

@@ -126,8 +126,8 @@ std::vector<std::byte> EncodeSamples(std::span<const double> samples, const Samp
     std::vector<std::byte> out(count * container);
     std::byte* p = out.data();
     auto put = [&p](std::uint64_t value, std::size_t bytes) {
-        for (std::size_t b = 0; b < bytes; ++b)
-            *p++ = static_cast<std::byte>(value >> (8 * b));
+        PutLE({p, bytes}, 0, value, static_cast<int>(bytes));
+        p += bytes;
     };
     if (f.kind == SampleFormat::Kind::Float) {
         for (std::size_t i = 0; i < count; ++i) {
