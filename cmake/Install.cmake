@@ -27,9 +27,9 @@ file(WRITE "${PROJECT_BINARY_DIR}/copyright-programs"
 "The programs metronel and metronel-cli, as built, link the Rubber Band Library
 (Copyright Particular Programs Ltd) and FFTW (Copyright Matteo Frigo and the
 Massachusetts Institute of Technology), both under the GNU General Public License
-version 2 or later, and are therefore distributed under the GNU General Public
-License, version 2 or later. On Debian systems the complete text of the GNU General Public License
-version 2 is in /usr/share/common-licenses/GPL-2.
+version 2 or later, and are therefore distributed under the
+GNU General Public License, version 2 or later. On Debian systems the complete text of
+the GNU General Public License version 2 is in /usr/share/common-licenses/GPL-2.
 
 Metronel's own source code is under the MIT licence:
 
