@@ -281,8 +281,8 @@ TEST(CliTempo, OneShotEndsHearNothingOfTheOtherEnd) {
                 args << "--one-shot";
             const Outcome run = Cli(args);
             ASSERT_EQ(run.status, 0) << run.err.toStdString();
-            const std::vector<std::byte>& data = Read(out).Data();
-            const auto lastTenMs = std::span(data).last(441 * 2);
+            const WaveFile written = Read(out); // kept: data below points into it
+            const auto lastTenMs = std::span(written.Data()).last(441 * 2);
             const bool silent = std::all_of(lastTenMs.begin(), lastTenMs.end(),
                                             [](std::byte b) { return b == std::byte{0}; });
             EXPECT_EQ(silent, oneShot) << resampler;
