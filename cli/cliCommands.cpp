@@ -36,12 +36,15 @@ bool IsFolderOut(const QStringList& files, const QString& out) {
     return files.size() > 1 || QFileInfo(out).isDir() || out.endsWith(u'/');
 }
 
-// About the most one file's work holds: its records and the new sound, and for hq the
-// samples as doubles before and after (up to eight times a 8-bit sample each); keep-pitch
-// adds the stretcher's output in single precision.
-std::int64_t Memory(const QString& file, Resampler resampler) {
-    const int times = resampler == Resampler::Pick ? 3 : resampler == Resampler::Hq ? 20 : 28;
-    return QFileInfo(file).size() * times;
+// About the most one file's work holds. Pick and hq stream the sound through a few MiB, plus
+// the records other than "data" (a small file's sound is held once); keep-pitch holds the
+// samples as doubles before and after (up to eight times an 8-bit sample each) and the
+// stretcher's output in single precision, and so does an hq split.
+std::int64_t Memory(const QString& file, Resampler resampler, bool split = false) {
+    const std::int64_t size = QFileInfo(file).size();
+    if (resampler == Resampler::Pick || (resampler == Resampler::Hq && !split))
+        return std::min<std::int64_t>(size * 3, std::int64_t{64} << 20);
+    return size * (resampler == Resampler::Hq ? 20 : 28);
 }
 
 } // namespace
@@ -63,7 +66,7 @@ std::optional<TempoPlan> PlanTempo(const WaveFile& wave, const TempoOptions& opt
     TempoPlan plan;
     const std::int32_t rate = wave.Rate();
     try {
-        plan.sourceFrames = RoundToInt32(static_cast<double>(wave.Data().size()) /
+        plan.sourceFrames = RoundToInt32(static_cast<double>(wave.DataSize()) /
                                          static_cast<double>(wave.BlockAlign()));
         const auto choice = ChooseMeter(wave, RequestOf(options));
         if (!choice) {
@@ -99,7 +102,14 @@ std::optional<TempoPlan> PlanTempo(const WaveFile& wave, const TempoOptions& opt
             error = "the new length is below one frame";
             return std::nullopt;
         }
-        if (std::int64_t{plan.frames} * wave.BlockAlign() > INT32_MAX) {
+        // The whole file's size: what cannot be written is refused before the sound is read.
+        std::int64_t container =
+            4 + 8 + (std::int64_t{plan.frames} * wave.BlockAlign() + 1) / 2 * 2;
+        for (std::size_t i = 0; i < wave.records.size(); ++i)
+            if (i != wave.dataIndex && (!options.stripMetadata || i == wave.fmtIndex))
+                container +=
+                    8 + (static_cast<std::int64_t>(wave.records[i].bytes.size()) + 1) / 2 * 2;
+        if (container > INT32_MAX) {
             error = "the new sound would not fit in a wave file (2 GiB)";
             return std::nullopt;
         }
@@ -117,11 +127,17 @@ namespace {
 std::optional<TempoPlan> ReadAndPlan(chunkwell::MediaSystemLicence& msl, const QString& file,
                                      const TempoOptions& options, WaveFile& wave,
                                      std::string& error) {
-    if (const WaveOutResult read = ReadWave(msl, file, wave); !read.Written()) {
+    // The sound stays in the file until the plan is made: a length that cannot be written is
+    // refused before it is read.
+    if (const WaveOutResult read = ReadWave(msl, file, wave, SoundRead::Later); !read.Written()) {
         error = Reason(read);
         return std::nullopt;
     }
-    return PlanTempo(wave, options, error);
+    auto plan = PlanTempo(wave, options, error);
+    // Keep-pitch hears the whole sound at once.
+    if (plan && options.resampler == Resampler::KeepPitch)
+        HoldSound(wave);
+    return plan;
 }
 
 } // namespace
@@ -147,8 +163,12 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
                  const auto plan = ReadAndPlan(msl, file, options, wave, error);
                  if (!plan)
                      return {error, {}, {}};
-                 wave.Data() =
-                     BringToLength(wave, plan->frames, options.resampler, !options.oneShot);
+                 if (wave.soundInFile)
+                     wave.maker = std::make_shared<SoundMaker>(
+                         MakeLength(wave, plan->frames, options.resampler, !options.oneShot));
+                 else
+                     wave.Data() =
+                         BringToLength(wave, plan->frames, options.resampler, !options.oneShot);
                  if (options.stripMetadata)
                      StripMetadata(wave);
                  else
@@ -192,23 +212,38 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                  const auto plan = ReadAndPlan(msl, file, options, wave, error);
                  if (!plan)
                      return {error, {}, {}};
-                 const std::vector<std::byte> frames =
-                     BringToLength(wave, plan->frames, options.resampler, !options.oneShot);
-                 wave.Data().clear();
-                 wave.Data().shrink_to_fit();
+                 // Pieces are picked straight from the file; the other methods work whole.
+                 const bool streamed = options.resampler == Resampler::Pick;
+                 std::vector<std::byte> frames;
+                 if (!streamed) {
+                     HoldSound(wave);
+                     frames =
+                         BringToLength(wave, plan->frames, options.resampler, !options.oneShot);
+                     wave.Data().clear();
+                     wave.Data().shrink_to_fit();
+                 }
                  const auto align = static_cast<std::size_t>(wave.BlockAlign());
-                 const SplitPlan split =
-                     PlanSplit(frames.size(), wave.BlockAlign(), static_cast<std::uint8_t>(parts),
-                               baseName, digits);
+                 const SplitPlan split = PlanSplit(
+                     streamed ? static_cast<std::size_t>(
+                                    LengthBytes(wave, plan->frames, options.resampler))
+                              : frames.size(),
+                     wave.BlockAlign(), static_cast<std::uint8_t>(parts), baseName, digits);
                  // A file half split leaves no piece, and replaces nothing.
                  const SplitResult written = WriteSplitPieces(
                      msl, split, SplitCommit::AllOrNone, options.force, [&](std::size_t k) {
                          const SplitPlan::Piece& at = split.pieces[k];
                          WaveFile piece = wave;
-                         const auto start =
-                             frames.begin() + static_cast<std::ptrdiff_t>(at.first * align);
-                         piece.Data().assign(start,
-                                             start + static_cast<std::ptrdiff_t>(at.count * align));
+                         if (streamed) {
+                             piece.maker = std::make_shared<SoundMaker>(
+                                 MakeLength(wave, plan->frames, options.resampler, !options.oneShot,
+                                            static_cast<std::int64_t>(at.first * align),
+                                            static_cast<std::int64_t>(at.count * align)));
+                         } else {
+                             const auto start =
+                                 frames.begin() + static_cast<std::ptrdiff_t>(at.first * align);
+                             piece.Data().assign(
+                                 start, start + static_cast<std::ptrdiff_t>(at.count * align));
+                         }
                          if (options.stripMetadata)
                              StripMetadata(piece);
                          else
@@ -231,7 +266,7 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                              MeterText({plan->bars, plan->beats, plan->source}, plan->recordTempo),
                          wave.warning};
              },
-             Memory(file, options.resampler)});
+             Memory(file, options.resampler, true)});
     }
     RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
     return RunBatch(items, options.jobs, "split");

@@ -11,6 +11,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -182,30 +183,24 @@ std::int64_t FilterReachFrames(std::int64_t sourceFrames, std::int64_t targetFra
 
 } // namespace
 
-std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int channels,
-                                   std::int64_t targetFrames, bool loop) {
-    if (channels < 1)
-        throw std::invalid_argument("channel count below 1");
-    if (targetFrames < 1)
-        return {};
-    const auto ch = static_cast<std::size_t>(channels);
-    if (static_cast<std::uint64_t>(targetFrames) >
-        std::numeric_limits<std::size_t>::max() / sizeof(double) / ch)
-        throw std::bad_alloc();
-    const std::size_t outCount = static_cast<std::size_t>(targetFrames) * ch;
-    const auto sourceFrames = static_cast<std::int64_t>(interleaved.size() / ch);
-    if (sourceFrames == targetFrames)
-        return {interleaved.begin(), interleaved.begin() + static_cast<std::ptrdiff_t>(outCount)};
-    std::vector<double> out(outCount);
-    if (sourceFrames == 0)
-        return out;
+namespace {
 
+// Frames handed to the resampler at a time, whatever holds the sound: the same calls, so the
+// same bits, from memory and from a file.
+constexpr std::int64_t kFeedFrames = 16384;
+
+// Resamples the n-frame sound that fetch gives to m frames. fetch(position, frames) returns
+// frames frames from position on (never past n, at most kFeedFrames); deliver(first, frames,
+// count) takes count frames that belong at frame first of the result, each frame once, not
+// in order: a loop's first frames come last.
+template <typename Fetch, typename Deliver>
+void ResampleCircle(Fetch&& fetch, std::int64_t n, std::size_t ch, std::int64_t m, bool loop,
+                    Deliver&& deliver) {
     // Output frame k lies at input time k x N / M from the first frame fed (soxr makes up for
     // its own delay). Fed the circle from frame 0 on, output frame M + j lies at time
     // N + j x N / M, the same point of the circle as frame j: so the first outputs, whose
     // filter reaches back before frame 0, are skipped and taken one turn later instead. The
     // grid stays on the source's frames without any run-in, whatever gcd(N, M) is.
-    const std::int64_t n = sourceFrames, m = targetFrames;
     const std::int64_t g = std::gcd(n, m);
     const std::int64_t need = FilterReachFrames(n, m);
     // A one-shot starts at its own frame 0: soxr's run-in there is silence.
@@ -226,21 +221,18 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
 
     std::int64_t toSkip = skip;
     std::int64_t taken = 0;
-    auto destination = static_cast<std::size_t>(skip % m); // frame of out for the next output
+    std::int64_t destination = skip % m; // frame of the result for the next output
     constexpr std::size_t kChunkFrames = 8192;
     std::vector<double> chunk(kChunkFrames * ch);
-    auto take = [&](std::size_t frames) {
-        std::size_t from = 0;
-        if (toSkip > 0) {
-            const auto skipped = std::min<std::int64_t>(toSkip, static_cast<std::int64_t>(frames));
-            toSkip -= skipped;
-            from = static_cast<std::size_t>(skipped);
-        }
-        for (; from < frames && taken < m; ++from, ++taken) {
-            std::copy_n(chunk.begin() + static_cast<std::ptrdiff_t>(from * ch), ch,
-                        out.begin() + static_cast<std::ptrdiff_t>(destination * ch));
-            if (++destination == static_cast<std::size_t>(m))
-                destination = 0;
+    auto take = [&](std::int64_t frames) {
+        std::int64_t from = std::min(toSkip, frames);
+        toSkip -= from;
+        while (from < frames && taken < m) {
+            const std::int64_t run = std::min({frames - from, m - taken, m - destination});
+            deliver(destination, chunk.data() + static_cast<std::size_t>(from) * ch, run);
+            from += run;
+            taken += run;
+            destination = (destination + run) % m;
         }
     };
     auto process = [&](const double* in, std::size_t frames) {
@@ -250,7 +242,7 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
                                  &produced);
             if (error)
                 throw std::runtime_error(std::string("resampler: ") + soxr_strerror(error));
-            take(produced);
+            take(static_cast<std::int64_t>(produced));
             if (taken == m)
                 return;
             if (in) {
@@ -261,19 +253,23 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
             }
         } while (!in || frames > 0);
     };
+    auto feedFrom = [&](std::int64_t position, std::int64_t frames) {
+        for (std::int64_t end = position + frames; position < end && taken < m;) {
+            const std::int64_t count = std::min(end - position, kFeedFrames);
+            process(fetch(position, count), static_cast<std::size_t>(count));
+            position += count;
+        }
+    };
 
     if (!loop) {
-        process(interleaved.data(), static_cast<std::size_t>(n));
-        const std::vector<double> silence(kChunkFrames * ch);
-        for (std::int64_t left = need + 2; left > 0 && taken < m;
-             left -= static_cast<std::int64_t>(kChunkFrames))
-            process(silence.data(), static_cast<std::size_t>(
-                                        std::min(left, static_cast<std::int64_t>(kChunkFrames))));
+        feedFrom(0, n);
+        const std::vector<double> silence(static_cast<std::size_t>(kFeedFrames) * ch);
+        for (std::int64_t left = need + 2; left > 0 && taken < m; left -= kFeedFrames)
+            process(silence.data(), static_cast<std::size_t>(std::min(left, kFeedFrames)));
     }
     for (std::int64_t position = 0, left = loop ? feed : 0; left > 0 && taken < m;) {
         const std::int64_t frames = std::min(left, n - position);
-        process(interleaved.data() + static_cast<std::size_t>(position) * ch,
-                static_cast<std::size_t>(frames));
+        feedFrom(position, frames);
         left -= frames;
         position = (position + frames) % n;
     }
@@ -281,7 +277,67 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
         process(nullptr, 0);
     if (taken < m)
         throw std::runtime_error("resampler: output ended early");
+}
+
+void RequireChannels(int channels) {
+    if (channels < 1)
+        throw std::invalid_argument("channel count below 1");
+}
+
+} // namespace
+
+std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int channels,
+                                   std::int64_t targetFrames, bool loop) {
+    RequireChannels(channels);
+    if (targetFrames < 1)
+        return {};
+    const auto ch = static_cast<std::size_t>(channels);
+    if (static_cast<std::uint64_t>(targetFrames) >
+        std::numeric_limits<std::size_t>::max() / sizeof(double) / ch)
+        throw std::bad_alloc();
+    const std::size_t outCount = static_cast<std::size_t>(targetFrames) * ch;
+    const auto sourceFrames = static_cast<std::int64_t>(interleaved.size() / ch);
+    if (sourceFrames == targetFrames)
+        return {interleaved.begin(), interleaved.begin() + static_cast<std::ptrdiff_t>(outCount)};
+    std::vector<double> out(outCount);
+    if (sourceFrames == 0)
+        return out;
+    ResampleCircle(
+        [&](std::int64_t position, std::int64_t) {
+            return interleaved.data() + static_cast<std::size_t>(position) * ch;
+        },
+        sourceFrames, ch, targetFrames, loop,
+        [&](std::int64_t first, const double* frames, std::int64_t count) {
+            std::copy_n(frames, static_cast<std::size_t>(count) * ch,
+                        out.begin() + static_cast<std::ptrdiff_t>(first) * channels);
+        });
     return out;
+}
+
+void ResampleLoopHq(const FrameSource& source, std::int64_t sourceFrames, int channels,
+                    std::int64_t targetFrames, bool loop, const FrameSink& sink) {
+    RequireChannels(channels);
+    const auto ch = static_cast<std::size_t>(channels);
+    if (targetFrames < 1 || sourceFrames < 0)
+        return;
+    std::vector<double> buffer(static_cast<std::size_t>(kFeedFrames) * ch);
+    auto fetch = [&](std::int64_t position, std::int64_t frames) {
+        source(position, frames, buffer.data());
+        return static_cast<const double*>(buffer.data());
+    };
+    if (sourceFrames == targetFrames || sourceFrames == 0) {
+        std::fill(buffer.begin(), buffer.end(), 0.0);
+        for (std::int64_t at = 0; at < targetFrames; at += kFeedFrames) {
+            const std::int64_t count = std::min(kFeedFrames, targetFrames - at);
+            sink(at, {sourceFrames == 0 ? buffer.data() : fetch(at, count),
+                      static_cast<std::size_t>(count) * ch});
+        }
+        return;
+    }
+    ResampleCircle(fetch, sourceFrames, ch, targetFrames, loop,
+                   [&](std::int64_t first, const double* frames, std::int64_t count) {
+                       sink(first, {frames, static_cast<std::size_t>(count) * ch});
+                   });
 }
 
 } // namespace metronel

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -76,5 +77,19 @@ std::vector<std::byte> EncodeSamples(std::span<const double> samples, const Samp
 // and std::bad_alloc.
 std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int channels,
                                    std::int64_t targetFrames, bool loop = true);
+
+// Fills out with count frames (interleaved, count x channels doubles) from frame first of a
+// sound; raises to stop the resampling.
+using FrameSource = std::function<void(std::int64_t first, std::int64_t count, double* out)>;
+// Takes frames (whole frames, interleaved) that belong at frame first of the result.
+using FrameSink = std::function<void(std::int64_t first, std::span<const double> frames)>;
+
+// As above, the very same numbers, for a sound too long to hold: the sourceFrames frames are
+// asked of source a stretch at a time (a loop's wrap asks some twice) and the targetFrames
+// frames of the result handed to sink as they come, each once, but not in order: a loop's
+// first frames come last. Nothing is held beyond a few stretches. Raises as above, and what
+// source and sink raise.
+void ResampleLoopHq(const FrameSource& source, std::int64_t sourceFrames, int channels,
+                    std::int64_t targetFrames, bool loop, const FrameSink& sink);
 
 } // namespace metronel

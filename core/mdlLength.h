@@ -30,4 +30,17 @@ enum class Resampler {
 std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames, Resampler resampler,
                                      bool loop = true);
 
+// Returns the number of bytes BringToLength gives.
+std::int64_t LengthBytes(const WaveFile& wave, std::int32_t frames, Resampler resampler);
+
+// Returns what writes the bytes from firstByte on (count of them; -1: all the rest) that
+// BringToLength gives for wave, the very same, without holding either sound: the sound is
+// read from the file a stretch at a time (a small one once), so a file of any size takes a
+// few MiB. For Pick and Hq; a part of the result (firstByte above 0, or count short of the
+// rest) for Pick only, in whole frames. wave.soundInFile must be set, and must outlive
+// the maker's writing. Raises std::invalid_argument otherwise; the writing raises what
+// BringToLength does and what SoundInFile::Read raises.
+SoundMaker MakeLength(const WaveFile& wave, std::int32_t frames, Resampler resampler, bool loop,
+                      std::int64_t firstByte = 0, std::int64_t count = -1);
+
 } // namespace metronel

@@ -81,16 +81,17 @@ std::vector<float> MonoFrames(const WaveFile& wave) {
     const auto format = SampleFormatFromFmt(wave.Fmt());
     if (!format || !format->IsValid())
         return {};
-    const std::vector<std::byte>& data = wave.Data();
     const auto align = static_cast<std::size_t>(format->blockAlign);
     const auto channels = static_cast<std::size_t>(format->channels);
-    std::vector<float> mono(data.size() / align);
+    std::vector<float> mono(static_cast<std::size_t>(wave.DataSize()) / align);
     // A block at a time, so that a long sound is never held as doubles whole.
     constexpr std::size_t kBlock = 1 << 16;
+    std::vector<std::byte> bytes(kBlock * align);
     for (std::size_t first = 0; first < mono.size(); first += kBlock) {
         const std::size_t count = std::min(kBlock, mono.size() - first);
-        const std::vector<double> samples =
-            DecodeSamples(std::span(data).subspan(first * align, count * align), *format);
+        const std::span block = std::span(bytes).first(count * align);
+        wave.ReadSound(static_cast<std::int64_t>(first * align), block);
+        const std::vector<double> samples = DecodeSamples(block, *format);
         for (std::size_t f = 0; f < count; ++f) {
             double sum = 0;
             for (std::size_t c = 0; c < channels; ++c)

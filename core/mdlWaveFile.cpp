@@ -7,9 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <utility>
 
 namespace metronel {
@@ -35,10 +37,39 @@ std::int32_t WaveFile::BlockAlign() const {
 std::int32_t WaveFile::BitsPerSample() const {
     return static_cast<std::int32_t>(GetLE(Fmt(), 14, 2));
 }
+std::int32_t WaveFile::DataSize() const {
+    return soundInFile ? soundInFile->size : static_cast<std::int32_t>(Data().size());
+}
 std::int32_t WaveFile::Frames() const {
     const std::int32_t align = BlockAlign();
-    return align > 0 ? static_cast<std::int32_t>(Data().size() / static_cast<std::size_t>(align))
-                     : 0;
+    return align > 0 ? DataSize() / align : 0;
+}
+
+void SoundInFile::Read(std::int64_t offset, std::span<std::byte> bytes) const {
+    if (bytes.empty())
+        return;
+    reader->MoveTo(position);
+    const auto size = static_cast<std::int32_t>(bytes.size());
+    if (reader->ReadRecordDelivered(bytes, static_cast<std::int32_t>(offset), size) != size)
+        throw std::runtime_error("the sound can no longer be read: the file was cut short");
+}
+
+void HoldSound(WaveFile& wave) {
+    if (!wave.soundInFile)
+        return;
+    wave.Data().resize(static_cast<std::size_t>(wave.soundInFile->size));
+    wave.soundInFile->Read(0, wave.Data());
+    wave.soundInFile.reset();
+}
+
+void WaveFile::ReadSound(std::int64_t offset, std::span<std::byte> bytes) const {
+    if (offset < 0 || offset + static_cast<std::int64_t>(bytes.size()) > DataSize())
+        throw std::out_of_range("outside the sound");
+    if (soundInFile)
+        soundInFile->Read(offset, bytes);
+    else
+        std::copy_n(Data().begin() + static_cast<std::ptrdiff_t>(offset), bytes.size(),
+                    bytes.begin());
 }
 
 WaveOutResult SafeWriteFailure(const SafeWrite& safe) {
@@ -63,7 +94,18 @@ WaveOutResult WriteWaveTemporary(chunkwell::MediaSystemLicence& msl, SafeWrite& 
         return failure;
     }
     try {
-        for (const WaveRecord& record : wave.records) {
+        for (std::size_t i = 0; i < wave.records.size(); ++i) {
+            const WaveRecord& record = wave.records[i];
+            if (i == wave.dataIndex && wave.maker) {
+                errno = 0;
+                if (!writer->CreateChild(record.id, wave.maker->size) ||
+                    !wave.maker->write([&](std::int64_t offset, std::span<const std::byte> bytes) {
+                        errno = 0;
+                        return writer->WriteRecord(bytes, offset, bytes.size());
+                    }))
+                    return SystemFailure(chunkwell::mfec_WriteToDataFailed, errno);
+                continue;
+            }
             if (record.bytes.size() > static_cast<std::size_t>(INT32_MAX))
                 throw chunkwell::OverflowError("a record leaves 32 bits");
             const auto size = static_cast<std::int32_t>(record.bytes.size());

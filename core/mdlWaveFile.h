@@ -23,8 +23,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -48,12 +50,38 @@ constexpr std::int32_t FourCC(const char (&text)[5]) {
 // Returns the four characters of an identifier, with unprintable bytes as "?".
 std::string FourCCText(std::int32_t id);
 
+// A file's "data" record left in the file, to be read a stretch at a time: a sound of any
+// length without holding it.
+struct SoundInFile {
+    std::shared_ptr<chunkwell::MediaFileReader> reader;
+    std::int32_t position = 0; // the reader's Position() on "data"
+    std::int32_t size = 0;     // bytes
+
+    // Reads bytes.size() bytes from offset of "data". Raises std::runtime_error when the file
+    // no longer holds them (cut short since it was read), chunkwell::MediaError as the reader.
+    void Read(std::int64_t offset, std::span<std::byte> bytes) const;
+};
+
+// Writes bytes at offset of the "data" record being written; false when the system write fails.
+using PutBytes = std::function<bool(std::int64_t offset, std::span<const std::byte> bytes)>;
+
+// A "data" record made while its file is written, for a sound too long to hold: its size,
+// and what writes every byte of it through put (in any order), returning false when put does.
+struct SoundMaker {
+    std::int64_t size = 0;
+    std::function<bool(const PutBytes& put)> write;
+};
+
 // The records of a "RIFF"/"WAVE" file, "fmt " and "data" among them.
 struct WaveFile {
     std::vector<WaveRecord> records;
     std::size_t fmtIndex = 0;
     std::size_t dataIndex = 0;
     std::string warning; // how the file was read around a fault, on one line; empty if not
+    // Set when "data" was left in the file (SoundRead::Later): Data() is then empty.
+    std::optional<SoundInFile> soundInFile;
+    // Set to write "data" from this instead of Data().
+    std::shared_ptr<const SoundMaker> maker;
 
     const std::vector<std::byte>& Fmt() const { return records[fmtIndex].bytes; }
     std::vector<std::byte>& Data() { return records[dataIndex].bytes; }
@@ -62,9 +90,18 @@ struct WaveFile {
     std::int32_t Rate() const;
     std::int32_t BlockAlign() const;
     std::int32_t BitsPerSample() const;
+    // Returns the bytes of "data" as read, whether held or left in the file.
+    std::int32_t DataSize() const;
+    // Reads bytes.size() bytes from offset of "data", held or left in the file. Raises as
+    // SoundInFile::Read, and std::out_of_range outside "data".
+    void ReadSound(std::int64_t offset, std::span<std::byte> bytes) const;
     // Returns the whole frames of "data".
     std::int32_t Frames() const;
 };
+
+// Reads "data" left in the file into Data(), if it was. Raises as SoundInFile::Read, and
+// std::bad_alloc.
+void HoldSound(WaveFile& wave);
 
 // Returns the name of a format tag ("PCM", "MPEG Layer 3", "A-law"...), or
 // "format tag 0x....".
@@ -126,17 +163,24 @@ struct WaveScan {
 // before a refusal stays in scan.
 WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveScan& scan);
 
+// Whether ReadWave reads "data" into memory.
+enum class SoundRead {
+    Whole, // into Data()
+    Later, // left in the file (wave.soundInFile), which stays open while wave holds it
+};
+
 // Reads path into wave, every record whole and in order, after ScanWave's checks. Returns
 // Written, or the failure with its one-line reason.
-WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave);
+WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave,
+                       SoundRead sound = SoundRead::Whole);
 // As above, through a reader already open on path (the window holds its file to itself, so a
 // second open would be refused); leaves the reader where it likes.
 WaveOutResult ReadWave(std::shared_ptr<chunkwell::MediaFileReader> reader, const QString& path,
                        WaveFile& wave);
 
 // Writes wave as "RIFF"/"WAVE" holding its records in order under safe's temporary name,
-// finished; Commit gives it its name. Returns Written, or the failure (with the system's
-// error number where it gave one).
+// finished ("data" from wave.maker when set); Commit gives it its name. Returns Written, or the
+// failure (with the system's error number where it gave one).
 WaveOutResult WriteWaveTemporary(chunkwell::MediaSystemLicence& msl, SafeWrite& safe,
                                  const WaveFile& wave);
 

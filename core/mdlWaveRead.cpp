@@ -125,7 +125,7 @@ void ReadAroundMissingPad(const QString& path, WaveScan& scan) {
 WaveOutResult CheckWave(WaveScan& scan);
 
 // Reads every record scan found into wave.
-WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave);
+WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave, SoundRead sound);
 
 } // namespace
 
@@ -314,12 +314,18 @@ WaveOutResult CheckWave(WaveScan& scan) {
     return {};
 }
 
-WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave) {
+WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave, SoundRead sound) {
     try {
         QFile around(scan.path); // for the records the library's walk did not place
-        for (const RecordPlace& place : scan.walk.records) {
+        for (std::size_t i = 0; i < scan.walk.records.size(); ++i) {
+            const RecordPlace& place = scan.walk.records[i];
             WaveRecord record;
             record.id = place.id;
+            if (i == *scan.walk.data && sound == SoundRead::Later && place.position > 0) {
+                wave.soundInFile = SoundInFile{scan.reader, place.position, place.size};
+                wave.records.push_back(std::move(record));
+                continue;
+            }
             record.bytes.resize(static_cast<std::size_t>(place.size));
             if (place.position < 0) {
                 const auto size = static_cast<qint64>(place.size);
@@ -348,12 +354,13 @@ WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave) {
 
 } // namespace
 
-WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave) {
+WaveOutResult ReadWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveFile& wave,
+                       SoundRead sound) {
     wave = WaveFile();
     WaveScan scan;
     if (WaveOutResult scanned = ScanWave(msl, path, scan); !scanned.Written())
         return scanned;
-    return ReadScanned(scan, wave);
+    return ReadScanned(scan, wave, sound);
 }
 
 WaveOutResult ReadWave(std::shared_ptr<chunkwell::MediaFileReader> reader, const QString& path,
@@ -364,7 +371,7 @@ WaveOutResult ReadWave(std::shared_ptr<chunkwell::MediaFileReader> reader, const
     scan.path = path;
     if (WaveOutResult scanned = CheckWave(scan); !scanned.Written())
         return scanned;
-    return ReadScanned(scan, wave);
+    return ReadScanned(scan, wave, SoundRead::Whole);
 }
 
 } // namespace metronel
