@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <set>
 
 namespace metronel::cli {
@@ -39,12 +40,12 @@ bool IsFolderOut(const QStringList& files, const QString& out) {
 // About the most one file's work holds. Pick and hq stream the sound through a few MiB, plus
 // the records other than "data" (a small file's sound is held once); keep-pitch holds the
 // samples as doubles before and after (up to eight times an 8-bit sample each) and the
-// stretcher's output in single precision, and so does an hq split.
-std::int64_t Memory(const QString& file, Resampler resampler, bool split = false) {
+// stretcher's output in single precision.
+std::int64_t Memory(const QString& file, Resampler resampler) {
     const std::int64_t size = QFileInfo(file).size();
-    if (resampler == Resampler::Pick || (resampler == Resampler::Hq && !split))
-        return std::min<std::int64_t>(size * 3, std::int64_t{64} << 20);
-    return size * (resampler == Resampler::Hq ? 20 : 28);
+    if (resampler == Resampler::KeepPitch)
+        return size * 28;
+    return std::min<std::int64_t>(size * 3, std::int64_t{64} << 20);
 }
 
 } // namespace
@@ -212,20 +213,41 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                  const auto plan = ReadAndPlan(msl, file, options, wave, error);
                  if (!plan)
                      return {error, {}, {}};
-                 // Pieces are picked straight from the file; the other methods work whole.
-                 const bool streamed = options.resampler == Resampler::Pick;
+                 // Picked pieces come straight from the file. The hq sound is made once into a
+                 // hidden file beside the pieces and cut from there, never held whole; only
+                 // keep-pitch works in memory.
+                 const bool streamed = options.resampler != Resampler::KeepPitch;
                  std::vector<std::byte> frames;
+                 std::optional<SafeWrite> made;
+                 WaveFile source; // where the pieces' sound comes from
+                 Resampler cut = options.resampler;
+                 std::int32_t sourceLength = plan->frames;
                  if (!streamed) {
-                     HoldSound(wave);
                      frames =
                          BringToLength(wave, plan->frames, options.resampler, !options.oneShot);
                      wave.Data().clear();
                      wave.Data().shrink_to_fit();
+                 } else if (options.resampler == Resampler::Hq) {
+                     made.emplace(baseName + ".wav");
+                     WaveFile whole = wave;
+                     StripMetadata(whole);
+                     whole.maker = std::make_shared<SoundMaker>(
+                         MakeLength(wave, plan->frames, Resampler::Hq, !options.oneShot));
+                     if (WaveOutResult written = WriteWaveTemporary(msl, *made, whole);
+                         !written.Written())
+                         return {Utf8(baseName) + ": " + Reason(written), {}, {}};
+                     if (WaveOutResult read =
+                             ReadWave(msl, made->TempPath(), source, SoundRead::Later);
+                         !read.Written())
+                         return {Utf8(baseName) + ": " + Reason(read), {}, {}};
+                     cut = Resampler::Pick; // at its own length: the bytes as they are
+                     sourceLength = source.Frames();
+                 } else {
+                     source = wave;
                  }
                  const auto align = static_cast<std::size_t>(wave.BlockAlign());
                  const SplitPlan split = PlanSplit(
-                     streamed ? static_cast<std::size_t>(
-                                    LengthBytes(wave, plan->frames, options.resampler))
+                     streamed ? static_cast<std::size_t>(LengthBytes(source, sourceLength, cut))
                               : frames.size(),
                      wave.BlockAlign(), static_cast<std::uint8_t>(parts), baseName, digits);
                  // A file half split leaves no piece, and replaces nothing.
@@ -235,7 +257,7 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                          WaveFile piece = wave;
                          if (streamed) {
                              piece.maker = std::make_shared<SoundMaker>(
-                                 MakeLength(wave, plan->frames, options.resampler, !options.oneShot,
+                                 MakeLength(source, sourceLength, cut, !options.oneShot,
                                             static_cast<std::int64_t>(at.first * align),
                                             static_cast<std::int64_t>(at.count * align)));
                          } else {
@@ -266,7 +288,7 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                              MeterText({plan->bars, plan->beats, plan->source}, plan->recordTempo),
                          wave.warning};
              },
-             Memory(file, options.resampler, true)});
+             Memory(file, options.resampler)});
     }
     RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
     return RunBatch(items, options.jobs, "split");
