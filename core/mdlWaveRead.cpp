@@ -121,6 +121,29 @@ void ReadAroundMissingPad(const QString& path, WaveScan& scan) {
         (chain.records.size() == 1 ? " record" : " records") + " after it read from where it ends";
 }
 
+constexpr const char* kSoundTooLong = "sound data over 2 GiB is not supported";
+
+// Tells whether the file's first "data" record declares more than 2 GiB, by its headers from
+// the first record on: the library cannot place a record that large at all.
+bool SoundOver2GiB(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const std::int64_t fileSize = file.size();
+    std::int64_t at = 12;
+    for (int records = 0; records < 1000 && at + 8 <= fileSize && file.seek(at); ++records) {
+        const QByteArray header = file.read(8);
+        if (header.size() != 8)
+            return false;
+        const auto bytes = std::as_bytes(std::span(header.constData(), 8));
+        const auto size = static_cast<std::int64_t>(GetLE(bytes, 4, 4));
+        if (static_cast<std::int32_t>(GetLE(bytes, 0, 4)) == FourCC("data"))
+            return size > INT32_MAX;
+        at += 8 + size + (size & 1);
+    }
+    return false;
+}
+
 // ScanWave's checks of the wave file at scan.path, open in scan.reader.
 WaveOutResult CheckWave(WaveScan& scan);
 
@@ -224,7 +247,9 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
         // The library refuses a container whose end lies beyond 32 bits.
         QFile file(path);
         if (file.open(QIODevice::ReadOnly) && file.read(4) == "RIFF")
-            return Refusal("the container's size is over 2 GiB: not supported");
+            return Refusal(SoundOver2GiB(path)
+                               ? kSoundTooLong
+                               : "the container's size is over 2 GiB: not supported");
         return Refusal("not a RIFF/WAVE file");
     }
     if (!scan.reader) {
@@ -262,6 +287,8 @@ WaveOutResult CheckWave(WaveScan& scan) {
         return Refusal("not a RIFF/WAVE file");
     scan.walk = WalkWave(reader, WalkTo::End);
     ReadAroundMissingPad(scan.path, scan);
+    if ((!scan.walk.data || !scan.walk.stoppedBy.empty()) && SoundOver2GiB(scan.path))
+        return Refusal(kSoundTooLong);
     if (scan.walk.tooMany)
         return Refusal("more than " + std::to_string(kMaxWaveRecords) +
                        " records: the file is not read");

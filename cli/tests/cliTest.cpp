@@ -431,6 +431,13 @@ TEST(CliBatch, FailuresForceStatusAndSummary) {
           QStringList{"tempo", inputs[0], "--bpm", "1", "--resampler", "cubic", "-o", out},
           QStringList{"split", inputs[0], "--parts", "2"}, QStringList{}})
         EXPECT_EQ(Cli(args).status, 2) << args.join(' ').toStdString();
+    // A length whose file would pass 2 GiB is refused, whatever the method.
+    for (const char* resampler : {"pick", "hq", "keep-pitch"}) {
+        run = Cli({"tempo", inputs[0], "--samples", "2147483647", "--resampler", resampler, "-o",
+                   dir.filePath("big.wav")});
+        EXPECT_TRUE(run.err.contains("a.wav: the new sound would not fit in a wave file (2 GiB)"))
+            << run.err.toStdString();
+    }
     EXPECT_EQ(Cli({"--help"}).status, 0);
     const QString version = Cli({"--version"}).out;
     EXPECT_EQ(version.section(u'\n', 0, 0).toStdString(), "metronel-cli " METRONEL_PROJECT_VERSION);
@@ -458,6 +465,12 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
     rifx.replace(0, 8, QByteArray("RIFX") + QByteArray::fromHex("0000002C"));
     QByteArray huge = Wave(f, Ramp(8));
     huge.replace(4, 4, Le32(0x7FFFFFFC));
+    // 2.25 GiB of sound, sparse on the disk.
+    QByteArray longSound = Wave(f, {});
+    longSound.replace(4, 4, Le32(36 + 0x90000000u));
+    longSound.replace(40, 4, Le32(0x90000000u));
+    const QString longFile = WriteFile(dir, "long.wav", longSound);
+    ASSERT_TRUE(QFile(longFile).resize(44 + 0x90000000ll));
     struct Row {
         QString file;
         const char* reason;
@@ -469,6 +482,7 @@ TEST(CliReasons, EveryCommandNamesTheSameFailureOnOneLine) {
         {dir.filePath("missing.wav"), "cannot open: No such file or directory"},
         {WriteFile(dir, "short.wav", Wave(f, Ramp(40)).left(13)), "file too short"},
         {WriteFile(dir, "huge.wav", huge), "the container's size is over 2 GiB: not supported"},
+        {longFile, "sound data over 2 GiB is not supported"},
         {WriteFile(dir, "rifx.wav", rifx), "big-endian (RIFX) files are not supported"},
         {WriteFile(dir, "3ch.wav", Wave({1, 3, 8000, 8000 * 4, 4, 24}, Ramp(400))),
          "the block align (4 bytes) does not fit 3 channels of 24 bits (9 bytes)"},
