@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Reads any bytes through the core's front door as a wave file, then does what tempo and
 // split do with what was read: the records updated for a longer sound and for a piece, the
-// samples decoded and brought to a new length both ways. A refusal is an expected answer to
+// samples decoded and brought to a new length both ways, held and straight from the file
+// (which must agree). A refusal is an expected answer to
 // bad input; anything else (a crash, a sanitizer report, an exception) is a finding.
 
 #include "mdlHqResample.h"
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -61,8 +63,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)metronel::EncodeSamples(samples, *format);
         const auto target =
             static_cast<std::int32_t>(std::clamp<std::int64_t>(frames / 2 + 1, 1, 4096));
-        (void)metronel::BringToLength(wave, target, metronel::Resampler::Hq);
-        (void)metronel::BringToLength(wave, target, metronel::Resampler::Pick);
+        metronel::WaveFile left;
+        if (!metronel::ReadWave(msl, path, left, metronel::SoundRead::Later).Written())
+            std::abort();
+        for (const auto resampler : {metronel::Resampler::Hq, metronel::Resampler::Pick}) {
+            const auto held = metronel::BringToLength(wave, target, resampler);
+            const metronel::SoundMaker maker = metronel::MakeLength(left, target, resampler, true);
+            std::vector<std::byte> made(static_cast<std::size_t>(maker.size));
+            if (!maker.write([&](std::int64_t offset, std::span<const std::byte> bytes) {
+                    std::copy(bytes.begin(), bytes.end(), made.begin() + offset);
+                    return true;
+                }) ||
+                made != held)
+                std::abort();
+        }
     }
     return 0;
 }
