@@ -286,11 +286,11 @@ void RequireChannels(int channels) {
 
 } // namespace
 
-std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int channels,
-                                   std::int64_t targetFrames, bool loop) {
+std::optional<std::vector<double>> ResampleWithoutWork(std::span<const double> interleaved,
+                                                       int channels, std::int64_t targetFrames) {
     RequireChannels(channels);
     if (targetFrames < 1)
-        return {};
+        return std::vector<double>();
     const auto ch = static_cast<std::size_t>(channels);
     if (static_cast<std::uint64_t>(targetFrames) >
         std::numeric_limits<std::size_t>::max() / sizeof(double) / ch)
@@ -298,10 +298,20 @@ std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int chan
     const std::size_t outCount = static_cast<std::size_t>(targetFrames) * ch;
     const auto sourceFrames = static_cast<std::int64_t>(interleaved.size() / ch);
     if (sourceFrames == targetFrames)
-        return {interleaved.begin(), interleaved.begin() + static_cast<std::ptrdiff_t>(outCount)};
-    std::vector<double> out(outCount);
+        return std::vector<double>(interleaved.begin(),
+                                   interleaved.begin() + static_cast<std::ptrdiff_t>(outCount));
     if (sourceFrames == 0)
-        return out;
+        return std::vector<double>(outCount);
+    return std::nullopt;
+}
+
+std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int channels,
+                                   std::int64_t targetFrames, bool loop) {
+    if (auto done = ResampleWithoutWork(interleaved, channels, targetFrames))
+        return std::move(*done);
+    const auto ch = static_cast<std::size_t>(channels);
+    const auto sourceFrames = static_cast<std::int64_t>(interleaved.size() / ch);
+    std::vector<double> out(static_cast<std::size_t>(targetFrames) * ch);
     ResampleCircle(
         [&](std::int64_t position, std::int64_t) {
             return interleaved.data() + static_cast<std::size_t>(position) * ch;

@@ -78,6 +78,13 @@ std::vector<std::byte> EncodeSamples(std::span<const double> samples, const Samp
 std::vector<double> ResampleLoopHq(std::span<const double> interleaved, int channels,
                                    std::int64_t targetFrames, bool loop = true);
 
+// What a resampler of interleaved frames gives without work: nothing for targetFrames below 1,
+// the sound itself at its own length, silence from no whole frame; nullopt when there is work
+// to do. Raises std::invalid_argument for channels below 1 and std::bad_alloc for a result
+// past the address space.
+std::optional<std::vector<double>> ResampleWithoutWork(std::span<const double> interleaved,
+                                                       int channels, std::int64_t targetFrames);
+
 // Fills out with count frames (interleaved, count x channels doubles) from frame first of a
 // sound; raises to stop the resampling.
 using FrameSource = std::function<void(std::int64_t first, std::int64_t count, double* out)>;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "mdlKeepPitch.h"
 
+#include "mdlHqResample.h"
+
 #include <rubberband/RubberBandStretcher.h>
 
 #include <algorithm>
@@ -121,22 +123,12 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
 
 std::vector<double> StretchKeepPitch(std::span<const double> interleaved, int channels,
                                      std::int64_t rate, std::int64_t targetFrames, bool loop) {
-    if (channels < 1)
-        throw std::invalid_argument("channel count below 1");
-    if (targetFrames < 1)
-        return {};
+    if (auto done = ResampleWithoutWork(interleaved, channels, targetFrames))
+        return std::move(*done);
     const auto ch = static_cast<std::size_t>(channels);
-    if (static_cast<std::uint64_t>(targetFrames) >
-        std::numeric_limits<std::size_t>::max() / sizeof(double) / ch)
-        throw std::bad_alloc();
-    const std::size_t outCount = static_cast<std::size_t>(targetFrames) * ch;
     const auto n = static_cast<std::int64_t>(interleaved.size() / ch);
     const std::int64_t m = targetFrames;
-    if (n == m)
-        return {interleaved.begin(), interleaved.begin() + static_cast<std::ptrdiff_t>(outCount)};
-    std::vector<double> result(outCount);
-    if (n == 0)
-        return result;
+    std::vector<double> result(static_cast<std::size_t>(m) * ch);
     auto at = [&](std::size_t c, std::int64_t frame) {
         return interleaved[static_cast<std::size_t>(frame) * ch + c];
     };
