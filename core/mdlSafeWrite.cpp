@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "mdlSafeWrite.h"
 
-#include <QDir>
+#include "mdlFileName.h"
+
 #include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
@@ -15,6 +15,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -33,16 +34,24 @@ constexpr int kMaxLinks = 40;
 constexpr std::time_t kStaleSeconds = 24 * 60 * 60;
 
 QByteArray Encode(const QString& path) {
-    return QFile::encodeName(path);
+    return NativeName(path);
 }
 
-// The file a chain of symbolic links ends at, which is the one the old direct create wrote.
+// The file a chain of symbolic links ends at, which is the one the old direct create wrote;
+// a relative link is read from the folder that holds it.
 QString FollowLinks(QString path) {
     for (int hop = 0; hop < kMaxLinks; ++hop) {
-        const QFileInfo info(path);
-        if (!info.isSymLink())
+        const QByteArray native = Encode(path);
+        struct stat st {};
+        if (::lstat(native.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
             break;
-        path = info.symLinkTarget();
+        QByteArray target(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(native.constData(), target.data(), target.size());
+        if (length <= 0 || length >= target.size())
+            break;
+        target.truncate(length);
+        const QString to = NameFromNative(target);
+        path = AbsoluteName(to.startsWith(u'/') ? to : path.left(path.lastIndexOf(u'/') + 1) + to);
     }
     return path;
 }
@@ -264,14 +273,12 @@ bool OwnerGone(const QString& name) {
 } // namespace
 
 void RemoveStaleTemporaries(const QString& folder) {
-    const QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
-    const QStringList names =
-        dir.entryList({QStringLiteral(".*") + kSuffix}, QDir::Files | QDir::Hidden | QDir::System);
+    const QString dir = folder.isEmpty() ? QStringLiteral(".") : folder;
     const std::time_t now = std::time(nullptr);
-    for (const QString& name : names) {
+    for (const QString& name : FolderNames(dir)) {
         if (!IsTemporaryName(name))
             continue;
-        const QByteArray path = Encode(dir.filePath(name));
+        const QByteArray path = Encode(dir.endsWith(u'/') ? dir + name : dir + u'/' + name);
         struct stat st {};
         if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
             (now - st.st_mtime > kStaleSeconds || OwnerGone(name)))

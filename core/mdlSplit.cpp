@@ -3,9 +3,10 @@
 // shared by the window and the command line.
 #include "mdlWaveOut.h"
 
+#include "mdlFileName.h"
 #include "mdlSafeWrite.h"
 
-#include <QFile>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -95,7 +96,7 @@ SplitResult WriteSplitPieces(chunkwell::MediaSystemLicence& msl, const SplitPlan
                 // the pieces already named were new, and go; replacing, they took the place
                 // of older ones and are kept.
                 for (std::size_t named = 0; named < k && !replace; ++named)
-                    QFile::remove(plan.pieces[named].name);
+                    ::unlink(NativeName(plan.pieces[named].name).constData());
                 split.failure = SafeWriteFailure(*safes[k]);
                 split.failedName = plan.pieces[k].name;
                 split.complete = replace ? static_cast<int>(k) : 0;

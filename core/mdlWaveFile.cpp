@@ -3,9 +3,7 @@
 #include "mdlWaveFile.h"
 
 #include "mdlBytes.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "mdlFileName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -85,8 +83,8 @@ WaveOutResult TargetRefusal(const SafeWrite& safe) {
 WaveOutResult WriteWaveTemporary(chunkwell::MediaSystemLicence& msl, SafeWrite& safe,
                                  const WaveFile& wave) {
     errno = 0;
-    auto writer = msl.CreateMediaFile(QFile::encodeName(safe.TempPath()).toStdString(), "RIFF",
-                                      "WAVE", false);
+    auto writer =
+        msl.CreateMediaFile(NativeName(safe.TempPath()).toStdString(), "RIFF", "WAVE", false);
     if (!writer) {
         WaveOutResult failure = SystemFailure(chunkwell::mfec_CreateFileFailed, errno);
         failure.errorCode = msl.Error();

@@ -2,10 +2,9 @@
 // Save As: writing one wave file, safely, at the sound's own length or brought to a new one.
 #include "mdlWaveOut.h"
 
+#include "mdlFileName.h"
 #include "mdlPiecePipeline.h"
 #include "mdlSafeWrite.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <array>
@@ -35,8 +34,7 @@ WaveOutResult WriteWave(chunkwell::MediaSystemLicence& msl, const QString& path,
     if (dataSize > static_cast<std::size_t>(INT32_MAX))
         return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
     errno = 0;
-    auto writer =
-        msl.CreateMediaFile(QFile::encodeName(out.TempPath()).toStdString(), "RIFF", "WAVE");
+    auto writer = msl.CreateMediaFile(NativeName(out.TempPath()).toStdString(), "RIFF", "WAVE");
     if (!writer) {
         WaveOutResult result = SystemFailure(chunkwell::mfec_CreateFileFailed, errno);
         result.errorCode = msl.Error();

@@ -4,11 +4,11 @@
 #include "mdlWaveFile.h"
 
 #include "mdlBytes.h"
+#include "mdlFileName.h"
 #include "mdlHqResample.h"
 #include "mdlMain.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -100,8 +100,8 @@ void ReadAroundMissingPad(const QString& path, WaveScan& scan) {
     const std::int64_t end = data.offset + std::int64_t{data.size};
     if (data.size % 2 == 0 || end + 8 > scan.fileSize)
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!OpenNativeForReading(file, path))
         return;
     const std::int64_t containerEnd = 8 + std::int64_t{static_cast<std::uint32_t>(scan.size)};
     if (HeadersFrom(file, end + 1, scan.fileSize, containerEnd).complete)
@@ -126,8 +126,8 @@ constexpr const char* kSoundTooLong = "sound data over 2 GiB is not supported";
 // Tells whether the file's first "data" record declares more than 2 GiB, by its headers from
 // the first record on: the library cannot place a record that large at all.
 bool SoundOver2GiB(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!OpenNativeForReading(file, path))
         return false;
     const std::int64_t fileSize = file.size();
     std::int64_t at = 12;
@@ -238,15 +238,15 @@ std::string FormatTagName(std::uint16_t tag) {
 
 WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, WaveScan& scan) {
     scan = WaveScan();
-    const std::string name = QFile::encodeName(path).toStdString();
+    const std::string name = NativeName(path).toStdString();
     errno = 0;
     // Shared: reading excludes no other reader, only a writer.
     try {
         scan.reader = msl.OpenMediaFile(name, true);
     } catch (const chunkwell::MediaError&) {
         // The library refuses a container whose end lies beyond 32 bits.
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly) && file.read(4) == "RIFF")
+        QFile file;
+        if (OpenNativeForReading(file, path) && file.read(4) == "RIFF")
             return Refusal(SoundOver2GiB(path)
                                ? kSoundTooLong
                                : "the container's size is over 2 GiB: not supported");
@@ -254,7 +254,7 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
     }
     if (!scan.reader) {
         int error = errno;
-        if (error == 0 && QFileInfo(path).isDir())
+        if (error == 0 && IsFolder(path))
             error = EISDIR; // opened, but not a file
         return SystemFailure(chunkwell::mfec_OpenFileFailed, error);
     }
@@ -265,7 +265,7 @@ WaveOutResult ScanWave(chunkwell::MediaSystemLicence& msl, const QString& path, 
 namespace {
 
 WaveOutResult CheckWave(WaveScan& scan) {
-    scan.fileSize = QFileInfo(scan.path).size();
+    scan.fileSize = FileSize(scan.path);
     // Room for the container's header and one record's: anything shorter holds no sound.
     if (scan.fileSize < 20)
         return Refusal("file too short");
@@ -343,7 +343,7 @@ WaveOutResult CheckWave(WaveScan& scan) {
 
 WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave, SoundRead sound) {
     try {
-        QFile around(scan.path); // for the records the library's walk did not place
+        QFile around; // for the records the library's walk did not place
         for (std::size_t i = 0; i < scan.walk.records.size(); ++i) {
             const RecordPlace& place = scan.walk.records[i];
             WaveRecord record;
@@ -356,7 +356,7 @@ WaveOutResult ReadScanned(WaveScan& scan, WaveFile& wave, SoundRead sound) {
             record.bytes.resize(static_cast<std::size_t>(place.size));
             if (place.position < 0) {
                 const auto size = static_cast<qint64>(place.size);
-                if ((!around.isOpen() && !around.open(QIODevice::ReadOnly)) ||
+                if ((!around.isOpen() && !OpenNativeForReading(around, scan.path)) ||
                     !around.seek(place.offset) ||
                     around.read(reinterpret_cast<char*>(record.bytes.data()), size) != size)
                     return Refusal("the " + Quoted(place.id) + " record is cut short");
