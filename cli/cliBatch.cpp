@@ -2,9 +2,8 @@
 // The parallel batch and its report.
 #include "cliBatch.h"
 
+#include "mdlFileName.h"
 #include "mdlSafeWrite.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <atomic>
@@ -43,7 +42,7 @@ public:
     void Finished(const QString& input, const FileOutcome& outcome) {
         std::lock_guard lock(m_Mutex);
         ++m_Finished;
-        const std::string name = QFile::encodeName(input).toStdString();
+        const std::string name = NativeName(input).toStdString();
         if (m_Terminal)
             std::fputs("\r\033[K", stderr);
         if (!outcome.warning.empty()) {

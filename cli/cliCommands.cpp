@@ -5,6 +5,7 @@
 
 #include "cliBatch.h"
 #include "cliMeter.h"
+#include "mdlFileName.h"
 #include "mdlLength.h"
 #include "mdlMain.h"
 #include "mdlMetadata.h"
@@ -12,7 +13,6 @@
 #include "mdlWaveOut.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -24,8 +24,9 @@ namespace metronel::cli {
 
 namespace {
 
-std::string Utf8(const QString& text) {
-    return text.toStdString();
+// A name as the system has it: any bytes, as given.
+std::string Utf8(const QString& name) {
+    return NativeName(name).toStdString();
 }
 
 std::string Number(double value) {
@@ -34,7 +35,7 @@ std::string Number(double value) {
 
 // Whether out names a folder: more than one input, an existing folder, or a trailing "/".
 bool IsFolderOut(const QStringList& files, const QString& out) {
-    return files.size() > 1 || QFileInfo(out).isDir() || out.endsWith(u'/');
+    return files.size() > 1 || IsFolder(out) || out.endsWith(u'/');
 }
 
 // About the most one file's work holds. Pick and hq stream the sound through a few MiB, plus
@@ -42,7 +43,7 @@ bool IsFolderOut(const QStringList& files, const QString& out) {
 // samples as doubles before and after (up to eight times an 8-bit sample each) and the
 // stretcher's output in single precision.
 std::int64_t Memory(const QString& file, Resampler resampler) {
-    const std::int64_t size = QFileInfo(file).size();
+    const std::int64_t size = FileSize(file);
     if (resampler == Resampler::KeepPitch)
         return size * 28;
     return std::min<std::int64_t>(size * 3, std::int64_t{64} << 20);
@@ -145,7 +146,7 @@ std::optional<TempoPlan> ReadAndPlan(chunkwell::MediaSystemLicence& msl, const Q
 
 int RunTempo(const QStringList& files, const QString& out, const TempoOptions& options) {
     const bool folder = IsFolderOut(files, out);
-    if (folder && !QDir().mkpath(out)) {
+    if (folder && MakeFolders(out) != 0) {
         PrintError(Utf8(out) + ": cannot make the folder");
         return 1;
     }
@@ -153,7 +154,7 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
     std::set<QString> outputs;
     for (const QString& file : files) {
         const QString output = folder ? QDir(out).filePath(QFileInfo(file).fileName()) : out;
-        const bool duplicate = !outputs.insert(QFileInfo(output).absoluteFilePath()).second;
+        const bool duplicate = !outputs.insert(AbsoluteName(output)).second;
         items.push_back(
             {file,
              [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
@@ -189,14 +190,14 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
              Memory(file, options.resampler)});
     }
     // Leftovers of an earlier run that was killed; recent ones may be another run's.
-    RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
+    RemoveStaleTemporaries(folder ? out : FolderOf(out));
     return RunBatch(items, options.jobs, "written");
 }
 
 int RunSplit(const QStringList& files, const QString& out, int parts, int digits,
              const TempoOptions& options) {
     const bool folder = IsFolderOut(files, out);
-    if (folder && !QDir().mkpath(out)) {
+    if (folder && MakeFolders(out) != 0) {
         PrintError(Utf8(out) + ": cannot make the folder");
         return 1;
     }
@@ -290,7 +291,7 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
              },
              Memory(file, options.resampler)});
     }
-    RemoveStaleTemporaries(folder ? out : QFileInfo(out).absolutePath());
+    RemoveStaleTemporaries(folder ? out : FolderOf(out));
     return RunBatch(items, options.jobs, "split");
 }
 

@@ -4,11 +4,10 @@
 #include "cliCommands.h"
 #include "cliMeter.h"
 #include "mdlBytes.h"
+#include "mdlFileName.h"
 #include "mdlMain.h"
 #include "mdlWaveFile.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -179,7 +178,7 @@ void PrintRecords(const QJsonArray& records, int depth) {
 }
 
 void PrintText(const QJsonObject& f) {
-    std::printf("%s\n", f["file"].toString().toUtf8().constData());
+    std::printf("%s\n", NativeName(f["file"].toString()).constData());
     if (f.contains("format")) {
         const QJsonObject fmt = f["format"].toObject();
         QString name = fmt["name"].toString();
@@ -226,12 +225,13 @@ int RunInfo(const QStringList& files, bool json, const TempoOptions& options) {
     for (const QString& path : files) {
         const QJsonObject file = Describe(msl, path, options);
         if (file.contains("warning") && !json)
-            PrintError(path.toStdString() +
+            PrintError(NativeName(path).toStdString() +
                        ": warning: " + file["warning"].toString().toStdString());
         if (file.contains("error")) {
             failed = true;
             if (!json)
-                PrintError(path.toStdString() + ": " + file["error"].toString().toStdString());
+                PrintError(NativeName(path).toStdString() + ": " +
+                           file["error"].toString().toStdString());
         }
         if (json)
             all.append(file);

@@ -2,14 +2,41 @@
 // Bars, beats, tempos and pieces as the commands print them; folders as inputs.
 #include "cliMeter.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
+#include "mdlFileName.h"
+
+#include <sys/stat.h>
 
 #include <charconv>
 #include <cmath>
 
 namespace metronel::cli {
+
+namespace {
+
+// Adds the wave files in folder to found: the files, or links to files, that are not hidden
+// and whose names end in ".wav" in any case; with recursive, those of the subfolders that are
+// not hidden too, never through a link. Names are the system's bytes, whatever they are.
+void FindWaves(const QString& folder, bool recursive, QStringList& found) {
+    const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
+    for (const QString& name : FolderNames(folder)) {
+        if (name.startsWith(u'.'))
+            continue;
+        const QString path = prefix + name;
+        const QByteArray native = NativeName(path);
+        struct stat st {};
+        if (::stat(native.constData(), &st) != 0)
+            continue; // a link leading nowhere
+        if (S_ISDIR(st.st_mode)) {
+            if (recursive && ::lstat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+                FindWaves(path, recursive, found);
+        } else if (S_ISREG(st.st_mode) &&
+                   name.endsWith(QStringLiteral(".wav"), Qt::CaseInsensitive)) {
+            found << path;
+        }
+    }
+}
+
+} // namespace
 
 std::string ShortNumber(double value) {
     if (!std::isfinite(value))
@@ -66,15 +93,12 @@ std::string PiecesText(const std::vector<std::int32_t>& frames) {
 QStringList ExpandInputs(const QStringList& inputs, bool recursive, QStringList& empty) {
     QStringList files;
     for (const QString& input : inputs) {
-        if (!QFileInfo(input).isDir()) {
+        if (!IsFolder(input)) {
             files << input;
             continue;
         }
         QStringList found;
-        QDirIterator walk(input, {QStringLiteral("*.wav")}, QDir::Files,
-                          recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
-        while (walk.hasNext())
-            found << walk.next();
+        FindWaves(input, recursive, found);
         if (found.isEmpty())
             empty << input;
         found.sort();

@@ -4,6 +4,7 @@
 #include "cliBatch.h"
 #include "cliCommands.h"
 #include "cliMeter.h"
+#include "mdlFileName.h"
 #include "mdlMain.h"
 #include "mdlVersion.h"
 
@@ -108,7 +109,7 @@ void AddTempoOptions(CLI::App& command, TempoOptions& options, TargetArgs& targe
 
 int main(int argc, char** argv) {
     metronel::cli::RemoveTemporariesOnSignals();
-    QCoreApplication application(argc, argv); // file names in the local encoding
+    QCoreApplication application(argc, argv);
     // Sounds of a batch come and go file after file: keep freed memory for the next one
     // rather than handing it back and faulting it in again.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
@@ -185,15 +186,16 @@ int main(int argc, char** argv) {
 
     QStringList inputs;
     for (const std::string& file : files)
-        inputs << QString::fromLocal8Bit(file);
+        inputs << metronel::NameFromNative(file); // any bytes, as the system takes them
     // A folder stands for the wave files in it.
     QStringList empty;
     const QStringList names = metronel::cli::ExpandInputs(inputs, recursive, empty);
     for (const QString& folder : empty)
-        metronel::cli::PrintError(folder.toStdString() + ": no wave files in the folder");
+        metronel::cli::PrintError(metronel::NativeName(folder).toStdString() +
+                                  ": no wave files in the folder");
     if (names.isEmpty())
         return 1;
-    const QString output = QString::fromLocal8Bit(out);
+    const QString output = metronel::NameFromNative(out);
     int status = 0;
     if (*info)
         status = metronel::cli::RunInfo(names, json, options);

@@ -19,16 +19,21 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <span>
 
 namespace metronel::cli {
@@ -612,6 +617,125 @@ TEST(CliReasons, TheSystemsReasonOnOneLine) {
         EXPECT_EQ(run.err.toStdString(), ("metronel-cli: " + row.line + "\n").toStdString());
     }
     ::close(fd);
+}
+
+// Runs the program with arguments as bytes, as a shell passes them: QProcess takes only text.
+struct BytesOutcome {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+BytesOutcome CliBytes(const QTemporaryDir& logs, const std::vector<QByteArray>& arguments) {
+    std::vector<char*> argv{const_cast<char*>(METRONEL_CLI)};
+    for (const QByteArray& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.constData()));
+    argv.push_back(nullptr);
+    const QString out = logs.filePath("out.txt");
+    const QString err = logs.filePath("err.txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (const auto& [fd, file] : {std::pair{1, out}, std::pair{2, err}})
+        posix_spawn_file_actions_addopen(&actions, fd, QFile::encodeName(file).constData(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    BytesOutcome run;
+    pid_t pid = 0;
+    int status = 0;
+    if (::posix_spawn(&pid, METRONEL_CLI, &actions, nullptr, argv.data(), environ) == 0 &&
+        ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = ReadFile(out);
+    run.err = ReadFile(err);
+    return run;
+}
+
+// The names in folder as the system lists them, bytes and all.
+std::set<QByteArray> Listed(const QByteArray& folder) {
+    std::set<QByteArray> names;
+    if (DIR* dir = ::opendir(folder.constData())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                names.insert(entry->d_name);
+        ::closedir(dir);
+    }
+    return names;
+}
+
+// Names are bytes: one that is not UTF-8 opens, is written as given, lends its bytes to the
+// outputs named after it, and is printed as given.
+TEST(CliNames, AnyBytesOpenAndAreWrittenAsGiven) {
+    QTemporaryDir dir;
+    QTemporaryDir logs;
+    const QByteArray top = QFile::encodeName(dir.path());
+    const QByteArray wave = Wave(Format(), Ramp(4000));
+    struct Row {
+        const char* what;
+        std::vector<QByteArray> arguments;
+        QByteArray folder; // listed after the run, when not empty
+        std::set<QByteArray> names;
+        QByteArray out; // the start of what is printed
+        QByteArray err;
+        int status = 0;
+    };
+    std::vector<Row> rows;
+    for (const QByteArray& stem : {QByteArray("\xe9"), QByteArray("\xff\xfe")}) {
+        const QByteArray in = top + "/in/" + stem + ".wav";
+        const QByteArray work = top + "/" + stem.toHex();
+        rows.push_back({"info", {"info", in}, {}, {}, in + "\n", {}});
+        rows.push_back({"tempo into a new folder of such a name",
+                        {"tempo", "--bpm", "100", "-o", work + "/t\xe9/", in},
+                        work + "/t\xe9",
+                        {stem + ".wav"},
+                        in + ": wrote " + work + "/t\xe9/" + stem + ".wav (",
+                        {}});
+        rows.push_back({"tempo to such a name",
+                        {"tempo", "--bpm", "100", "-o", work + "/x\xe9.wav", in},
+                        work,
+                        {"t\xe9", "x\xe9.wav"},
+                        in + ": wrote " + work + "/x\xe9.wav (",
+                        {}});
+        rows.push_back({"split into a folder",
+                        {"split", "--parts", "2", "-o", work + "/s/", in},
+                        work + "/s",
+                        {stem + "[1].wav", stem + "[2].wav"},
+                        in + ": wrote 2 pieces",
+                        {}});
+        rows.push_back({"split to such a name",
+                        {"split", "--parts", "2", "-o", work + "/p\xe9.wav", in},
+                        work,
+                        {"t\xe9", "x\xe9.wav", "s", "p\xe9[1].wav", "p\xe9[2].wav"},
+                        in + ": wrote 2 pieces",
+                        {}});
+    }
+    rows.push_back({"a folder of them", {"info", top + "/in"}, {}, {}, top + "/in/\xe9.wav\n", {}});
+    rows.push_back(
+        {"a missing one",
+         {"info", top + "/in/\xe9\xe9.wav"},
+         {},
+         {},
+         {},
+         "metronel-cli: " + top + "/in/\xe9\xe9.wav: cannot open: No such file or directory\n",
+         1});
+    ASSERT_EQ(::mkdir((top + "/in").constData(), 0755), 0);
+    for (const QByteArray& name : {QByteArray("\xe9.wav"), QByteArray("\xff\xfe.wav")}) {
+        QFile file;
+        const int fd = ::open((top + "/in/" + name).constData(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_TRUE(file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+        ASSERT_EQ(file.write(wave), wave.size());
+        file.close();
+        ASSERT_EQ(::mkdir((top + "/" + name.chopped(4).toHex()).constData(), 0755), 0);
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what + (" " + row.arguments.back().toHex()).toStdString());
+        const BytesOutcome run = CliBytes(logs, row.arguments);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_TRUE(run.out.startsWith(row.out)) << run.out.toStdString();
+        EXPECT_EQ(run.err, row.err);
+        if (!row.folder.isEmpty()) {
+            EXPECT_EQ(Listed(row.folder), row.names);
+        }
+    }
+    std::filesystem::remove_all(top.constData()); // names Qt would not find to remove
 }
 
 // Inputs are read without keeping other readers out: twelve names of one file in one batch.
