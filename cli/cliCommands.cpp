@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <system_error>
 
 namespace metronel::cli {
 
@@ -27,6 +28,10 @@ namespace {
 // A name as the system has it: any bytes, as given.
 std::string Utf8(const QString& name) {
     return NativeName(name).toStdString();
+}
+
+std::string SystemReason(int error) {
+    return std::error_code(error, std::generic_category()).message();
 }
 
 std::string Number(double value) {
@@ -146,8 +151,8 @@ std::optional<TempoPlan> ReadAndPlan(chunkwell::MediaSystemLicence& msl, const Q
 
 int RunTempo(const QStringList& files, const QString& out, const TempoOptions& options) {
     const bool folder = IsFolderOut(files, out);
-    if (folder && MakeFolders(out) != 0) {
-        PrintError(Utf8(out) + ": cannot make the folder");
+    if (const int error = folder ? MakeFolders(out) : 0; error != 0) {
+        PrintError(Utf8(out) + ": cannot make the folder: " + SystemReason(error));
         return 1;
     }
     std::vector<BatchItem> items;
@@ -197,8 +202,8 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
 int RunSplit(const QStringList& files, const QString& out, int parts, int digits,
              const TempoOptions& options) {
     const bool folder = IsFolderOut(files, out);
-    if (folder && MakeFolders(out) != 0) {
-        PrintError(Utf8(out) + ": cannot make the folder");
+    if (const int error = folder ? MakeFolders(out) : 0; error != 0) {
+        PrintError(Utf8(out) + ": cannot make the folder: " + SystemReason(error));
         return 1;
     }
     std::vector<BatchItem> items;
