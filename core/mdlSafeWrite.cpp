@@ -114,6 +114,12 @@ bool Sync(const QString& path, int flags) {
     return synced;
 }
 
+// Returns name as text a pattern can match: a byte that was not UTF-8 (a lone surrogate,
+// which a pattern never matches) reads as U+FFFD.
+QString Matchable(const QString& name) {
+    return QString::fromUtf8(name.toUtf8());
+}
+
 } // namespace
 
 SafeWrite::SafeWrite(QString target) : m_Target(std::move(target)) {
@@ -241,7 +247,7 @@ bool IsTemporaryName(const QString& name) {
     static const QRegularExpression pattern(
         QStringLiteral("^\\..+\\.[A-Za-z0-9]{6}(\\.[0-9]+-[0-9a-f]{8})?\\.metronel-part$"),
         QRegularExpression::DotMatchesEverythingOption);
-    return pattern.match(name).hasMatch();
+    return pattern.match(Matchable(name)).hasMatch();
 }
 
 void ExitRemovingTemporaries(int status) {
@@ -258,7 +264,7 @@ namespace {
 bool OwnerGone(const QString& name) {
     static const QRegularExpression mark(
         QStringLiteral("\\.([0-9]+)-([0-9a-f]{8})\\.metronel-part$"));
-    const QRegularExpressionMatch match = mark.match(name);
+    const QRegularExpressionMatch match = mark.match(Matchable(name));
     if (!match.hasMatch() || match.captured(2) != OwnerTag())
         return false;
     bool ok = false;

@@ -131,7 +131,13 @@ TEST(SafeWrite, OnlyStaleTemporariesAreRemoved) {
     ASSERT_NE(dead, ours);
     WriteFile(dir, ours, "x");
     WriteFile(dir, dead, "x");
+    // A name that is not UTF-8 is a temporary's as much.
+    const QByteArray odd = QFile::encodeName(dir.path()) + "/.take\xe9.wav.Zz0000.metronel-part";
+    ASSERT_EQ(::close(::open(odd.constData(), O_WRONLY | O_CREAT, 0644)), 0);
+    const struct timespec old[2] = {{twoDaysAgo, 0}, {twoDaysAgo, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, odd.constData(), old, 0), 0);
     RemoveStaleTemporaries(dir.path());
+    EXPECT_NE(::access(odd.constData(), F_OK), 0);
     QStringList kept = {names[1], names[2], names[3], ours};
     kept.sort();
     EXPECT_EQ(Entries(dir), kept);
