@@ -725,7 +725,12 @@ TEST(CliNames, AnyBytesOpenAndAreWrittenAsGiven) {
                         in + ": wrote 2 pieces",
                         {}});
     }
-    rows.push_back({"a folder of them", {"info", top + "/in"}, {}, {}, top + "/in/\xe9.wav\n", {}});
+    rows.push_back({"a folder of them",
+                    {"tempo", "--bpm", "100", "-o", top + "/all", top + "/in"},
+                    top + "/all",
+                    {"\xe9.wav", "\xff\xfe.wav"},
+                    {},
+                    {}});
     rows.push_back(
         {"a missing one",
          {"info", top + "/in/\xe9\xe9.wav"},
