@@ -26,7 +26,7 @@ namespace metronel::cli {
 namespace {
 
 // A name as the system has it: any bytes, as given.
-std::string Utf8(const QString& name) {
+std::string Bytes(const QString& name) {
     return NativeName(name).toStdString();
 }
 
@@ -152,7 +152,7 @@ std::optional<TempoPlan> ReadAndPlan(chunkwell::MediaSystemLicence& msl, const Q
 int RunTempo(const QStringList& files, const QString& out, const TempoOptions& options) {
     const bool folder = IsFolderOut(files, out);
     if (const int error = folder ? MakeFolders(out) : 0; error != 0) {
-        PrintError(Utf8(out) + ": cannot make the folder: " + SystemReason(error));
+        PrintError(Bytes(out) + ": cannot make the folder: " + SystemReason(error));
         return 1;
     }
     std::vector<BatchItem> items;
@@ -164,7 +164,7 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
             {file,
              [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
                  if (duplicate)
-                     return {"another input is written to " + Utf8(output), {}, {}};
+                     return {"another input is written to " + Bytes(output), {}, {}};
                  WaveFile wave;
                  std::string error;
                  const auto plan = ReadAndPlan(msl, file, options, wave, error);
@@ -185,9 +185,9 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
                                     options.resampler == Resampler::KeepPitch);
                  if (const WaveOutResult written = WriteWave(msl, output, wave, options.force);
                      !written.Written())
-                     return {Utf8(output) + ": " + Reason(written), {}, {}};
+                     return {Bytes(output) + ": " + Reason(written), {}, {}};
                  return {{},
-                         "wrote " + Utf8(output) + " (" + std::to_string(plan->frames) +
+                         "wrote " + Bytes(output) + " (" + std::to_string(plan->frames) +
                              " frames, " + ShortNumber(plan->bpm) + " bpm); " +
                              MeterText({plan->bars, plan->beats, plan->source}, plan->recordTempo),
                          wave.warning};
@@ -203,7 +203,7 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
              const TempoOptions& options) {
     const bool folder = IsFolderOut(files, out);
     if (const int error = folder ? MakeFolders(out) : 0; error != 0) {
-        PrintError(Utf8(out) + ": cannot make the folder: " + SystemReason(error));
+        PrintError(Bytes(out) + ": cannot make the folder: " + SystemReason(error));
         return 1;
     }
     std::vector<BatchItem> items;
@@ -241,11 +241,11 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                          MakeLength(wave, plan->frames, Resampler::Hq, !options.oneShot));
                      if (WaveOutResult written = WriteWaveTemporary(msl, *made, whole);
                          !written.Written())
-                         return {Utf8(baseName) + ": " + Reason(written), {}, {}};
+                         return {Bytes(baseName) + ": " + Reason(written), {}, {}};
                      if (WaveOutResult read =
                              ReadWave(msl, made->TempPath(), source, SoundRead::Later);
                          !read.Written())
-                         return {Utf8(baseName) + ": " + Reason(read), {}, {}};
+                         return {Bytes(baseName) + ": " + Reason(read), {}, {}};
                      cut = Resampler::Pick; // at its own length: the bytes as they are
                      sourceLength = source.Frames();
                  } else {
@@ -285,7 +285,7 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                          return piece;
                      });
                  if (!written.failure.Written())
-                     return {Utf8(written.failedName) + ": " + Reason(written.failure), {}, {}};
+                     return {Bytes(written.failedName) + ": " + Reason(written.failure), {}, {}};
                  std::vector<std::int32_t> counts;
                  for (const SplitPlan::Piece& at : split.pieces)
                      counts.push_back(at.count);
