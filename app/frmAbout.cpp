@@ -246,8 +246,8 @@ void frmAbout::Form_Load() {
                                kCR);
     lblSupport->setCaption(kDesignSupport + SupportAddress() + QStringLiteral(" (Click Here) "));
     lblLicence->setCaption(QStringLiteral(
-        "As built, Metronel links the Rubber Band Library and FFTW and is distributed under the "
-        "GNU GPL, version 2 or later; its own code is under the MIT licence."));
+        "As built, Metronel links the Rubber Band Library and is distributed under the GNU GPL, "
+        "version 2 or later; its own code is under the MIT licence."));
 }
 
 void frmAbout::Form_Resize() {
