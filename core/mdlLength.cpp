@@ -32,11 +32,14 @@ std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames, 
     if (frames == wave.Frames() && data.size() % static_cast<std::size_t>(format.blockAlign) == 0)
         return data;
     const std::vector<double> samples = DecodeSamples(data, format);
-    const std::vector<double> resampled =
-        resampler == Resampler::KeepPitch
-            ? StretchKeepPitch(samples, format.channels, wave.Rate(), frames, loop)
-            : ResampleLoopHq(samples, format.channels, frames, loop);
-    return EncodeSamples(resampled, format);
+    return EncodeSamples(BringSamplesToLength(wave, samples, frames, resampler, loop), format);
+}
+
+std::vector<double> BringSamplesToLength(const WaveFile& wave, std::span<const double> samples,
+                                         std::int32_t frames, Resampler resampler, bool loop) {
+    return resampler == Resampler::KeepPitch
+               ? StretchKeepPitch(samples, wave.Channels(), wave.Rate(), frames, loop)
+               : ResampleLoopHq(samples, wave.Channels(), frames, loop);
 }
 
 std::int64_t LengthBytes(const WaveFile& wave, std::int32_t frames, Resampler resampler) {

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace metronel {
@@ -42,5 +43,13 @@ std::int64_t LengthBytes(const WaveFile& wave, std::int32_t frames, Resampler re
 // BringToLength does and what SoundInFile::Read raises.
 SoundMaker MakeLength(const WaveFile& wave, std::int32_t frames, Resampler resampler, bool loop,
                       std::int64_t firstByte = 0, std::int64_t count = -1);
+
+// Returns samples (wave's "data" as DecodeSamples reads it) brought to frames frames by Hq or
+// KeepPitch, before encoding: EncodeSamples of the result in wave's format gives what
+// BringToLength returns away from the sound's own length, so a caller can encode and use the
+// first part before the rest. Raises as BringToLength does.
+std::vector<double> BringSamplesToLength(const WaveFile& wave, std::span<const double> samples,
+                                         std::int32_t frames, Resampler resampler,
+                                         bool loop = true);
 
 } // namespace metronel
