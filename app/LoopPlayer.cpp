@@ -6,6 +6,7 @@
 
 #include "mdlBytes.h"
 
+#include "mdlHqResample.h"
 #include "mdlLength.h"
 #include "mdlWaveFile.h"
 
@@ -19,6 +20,8 @@
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
+
+#include <malloc.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -36,7 +39,14 @@ namespace metronel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Pass = std::shared_ptr<const std::vector<std::byte>>;
+
+// One pass of the loop as the output takes it. A render fills bytes front to back and raises
+// ready as it goes, so that the first pass plays while the rest of it is still being encoded.
+struct PassBytes {
+    std::vector<std::byte> bytes;
+    std::atomic<std::size_t> ready{0};
+};
+using Pass = std::shared_ptr<PassBytes>;
 
 // How the output takes the file's samples: as they are, or widened to 32 bits.
 struct OutputForm {
@@ -96,27 +106,103 @@ std::vector<std::byte> WidenTo32(const std::vector<std::byte>& data, int contain
     return out;
 }
 
-// Returns one pass of wave at frames frames by resampler, as the output takes it.
-Pass RenderPass(const WaveFile& wave, std::int32_t frames, Resampler resampler,
-                const OutputForm& form) {
-    std::vector<std::byte> bytes = BringToLength(wave, frames, resampler);
-    // An incomplete trailing frame is written by Save As but would shift every later pass:
-    // the loop plays whole frames.
-    const auto align = static_cast<std::size_t>(wave.BlockAlign());
-    bytes.resize(bytes.size() - bytes.size() % align);
-    if (form.widen)
-        bytes = WidenTo32(bytes, form.container);
-    if (bytes.empty())
+// The sound in doubles, decoded once for all the passes made from it, up to a size whose
+// keeping costs little beside the sound's own bytes.
+class DecodedSound {
+public:
+    std::shared_ptr<const std::vector<double>> Get(const std::shared_ptr<const WaveFile>& wave,
+                                                   const SampleFormat& format) {
+        constexpr std::size_t kKeep = std::size_t{64} << 20; // bytes of doubles
+        const std::lock_guard lock(m_Mutex);
+        if (m_Samples && m_Wave.lock() == wave)
+            return m_Samples;
+        m_Samples.reset();
+        auto samples =
+            std::make_shared<const std::vector<double>>(DecodeSamples(wave->Data(), format));
+        if (samples->size() * sizeof(double) <= kKeep) {
+            m_Wave = wave;
+            m_Samples = samples;
+        }
+        return samples;
+    }
+    void Clear() {
+        const std::lock_guard lock(m_Mutex);
+        m_Wave.reset();
+        m_Samples.reset();
+    }
+
+private:
+    std::mutex m_Mutex;
+    std::weak_ptr<const WaveFile> m_Wave;
+    std::shared_ptr<const std::vector<double>> m_Samples;
+};
+
+// Returns one pass of wave at frames frames by resampler, as the output takes it; begin is
+// called once with the pass when its first bytes are ready, before the rest are made. A
+// resampled pass is encoded in pieces, the first a small one, so that playing starts as soon
+// as the resampler is done. (Resampling the channels on threads of their own gave the same
+// bits but, on the two shared cores measured, came out slower.)
+Pass RenderPass(const std::shared_ptr<const WaveFile>& wave, std::int32_t frames,
+                Resampler resampler, const OutputForm& form, DecodedSound& decoded,
+                const std::function<void(const Pass&)>& begin = {}) {
+    auto pass = std::make_shared<PassBytes>();
+    const std::optional<SampleFormat> format =
+        resampler == Resampler::Pick ? std::nullopt : SampleFormatFromFmt(wave->Fmt());
+    if (!format || frames == wave->Frames()) {
+        std::vector<std::byte> bytes = BringToLength(*wave, frames, resampler);
+        // An incomplete trailing frame is written by Save As but would shift every later pass:
+        // the loop plays whole frames.
+        const auto align = static_cast<std::size_t>(wave->BlockAlign());
+        bytes.resize(bytes.size() - bytes.size() % align);
+        if (form.widen)
+            bytes = WidenTo32(bytes, form.container);
+        if (bytes.empty())
+            throw std::length_error("no whole frame to play");
+        pass->bytes = std::move(bytes);
+        pass->ready = pass->bytes.size();
+        if (begin)
+            begin(pass);
+        return pass;
+    }
+
+    const std::shared_ptr<const std::vector<double>> samples = decoded.Get(wave, *format);
+    const std::vector<double> result = BringSamplesToLength(*wave, *samples, frames, resampler);
+    const auto channels = static_cast<std::size_t>(format->channels);
+    const std::size_t frameBytes =
+        form.widen ? 4 * channels : static_cast<std::size_t>(format->blockAlign);
+    const std::size_t total = result.size() / channels;
+    if (total == 0)
         throw std::length_error("no whole frame to play");
-    return std::make_shared<const std::vector<std::byte>>(std::move(bytes));
+    pass->bytes.resize(total * frameBytes);
+    constexpr std::size_t kFirstPiece = 8192, kPiece = 65536; // frames
+    for (std::size_t at = 0; at < total;) {
+        const std::size_t count = std::min(at == 0 ? kFirstPiece : kPiece, total - at);
+        std::vector<std::byte> piece =
+            EncodeSamples(std::span(result).subspan(at * channels, count * channels), *format);
+        if (form.widen)
+            piece = WidenTo32(piece, form.container);
+        std::memcpy(pass->bytes.data() + at * frameBytes, piece.data(), piece.size());
+        pass->ready.store((at + count) * frameBytes, std::memory_order_release);
+        if (at == 0 && begin)
+            begin(pass);
+        at += count;
+    }
+    return pass;
 }
 
 // Passes handed to the output back to back: a queued pass starts where the playing one
 // ends, so a change is heard from the next pass and never cuts one short.
 class LoopFeed {
 public:
+    // Tells whether a pass was queued yet.
+    bool Started() {
+        const std::lock_guard lock(m_Mutex);
+        return m_Current != nullptr;
+    }
+
     // Plays pass after the present one (at once when none plays yet); a pass queued
-    // before replaces the earlier one. Returns whether this was the first pass.
+    // before replaces the earlier one. Returns whether this was the first pass. Only the
+    // first may still be being made: the rest are queued whole.
     bool Queue(Pass pass) {
         const std::lock_guard lock(m_Mutex);
         if (!m_Current) {
@@ -132,16 +218,19 @@ public:
         std::int64_t done = 0;
         {
             const std::lock_guard lock(m_Mutex);
-            while (m_Current && !m_Current->empty() && done < max) {
-                if (m_Position == m_Current->size()) {
+            while (m_Current && !m_Current->bytes.empty() && done < max) {
+                if (m_Position == m_Current->bytes.size()) {
                     m_Position = 0;
                     if (m_Next)
                         m_Current = std::move(m_Next);
                     m_Next.reset();
                 }
-                const auto n = std::min<std::size_t>(static_cast<std::size_t>(max - done),
-                                                     m_Current->size() - m_Position);
-                std::memcpy(data + done, m_Current->data() + m_Position, n);
+                const std::size_t ready = m_Current->ready.load(std::memory_order_acquire);
+                if (m_Position >= ready)
+                    break; // the rest of the first pass is a moment away
+                const auto n =
+                    std::min<std::size_t>(static_cast<std::size_t>(max - done), ready - m_Position);
+                std::memcpy(data + done, m_Current->bytes.data() + m_Position, n);
                 m_Position += n;
                 done += static_cast<std::int64_t>(n);
             }
@@ -169,6 +258,21 @@ private:
     std::atomic<Clock::rep> m_LastRead{0};
 };
 
+// Every Play of a resampled loop makes and drops buffers of some megabytes (the sound in
+// doubles, the resampler's result); left to its defaults, the C library hands such buffers
+// back to the system and takes them again fresh, and on the machines measured the first
+// touch of fresh pages cost more than the resampling itself (a 10 s loop: 36 ms against 15).
+// Buffers up to 64 MiB are kept in one heap instead, whichever thread made them, and up to
+// 128 MiB of it may stay free for the next pass.
+void KeepSoundBuffersWarm() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mallopt(M_ARENA_MAX, 1);
+        mallopt(M_MMAP_THRESHOLD, 64 << 20);
+        mallopt(M_TRIM_THRESHOLD, 128 << 20);
+    });
+}
+
 // Set once an output went away under a sink, for the rest of the run: Qt's sound backend
 // does not reconnect (it goes on listing the output it lost), and a sink started on a server
 // that went away waits for it for good.
@@ -189,6 +293,8 @@ void Abandon(std::shared_ptr<void> thing) {
 }
 
 } // namespace
+
+struct LoopPlayer::Decoded : DecodedSound {};
 
 // A pass rendered ahead of Play, for the length and method the window shows.
 struct LoopPlayer::Prepared {
@@ -213,6 +319,7 @@ struct LoopPlayer::Prepared {
 
 struct LoopPlayer::Session {
     std::shared_ptr<const WaveFile> wave;
+    std::shared_ptr<Decoded> decoded;
     OutputForm form;
     QAudioDevice device;
     std::int32_t frames = 0;
@@ -246,7 +353,9 @@ struct LoopPlayer::Session {
     std::atomic<bool> lost{false};        // the output went away under the sink
 };
 
-LoopPlayer::LoopPlayer(QObject* parent) : QObject(parent), m_Devices(new QMediaDevices(this)) {
+LoopPlayer::LoopPlayer(QObject* parent)
+    : QObject(parent), m_Decoded(std::make_shared<Decoded>()), m_Devices(new QMediaDevices(this)) {
+    KeepSoundBuffersWarm();
     connect(m_Devices, &QMediaDevices::audioOutputsChanged, this, [this] {
         if (m_Session && QMediaDevices::defaultAudioOutput().isNull())
             Fail(m_Session.get(), NoOutputText(), true);
@@ -351,7 +460,7 @@ void LoopPlayer::Prepare(std::shared_ptr<const WaveFile> wave, std::int32_t fram
     if (!m_Prepared) {
         m_Prepared = std::make_unique<Prepared>();
         Prepared* p = m_Prepared.get();
-        p->thread = std::thread([p] {
+        p->thread = std::thread([p, decoded = m_Decoded] {
             for (;;) {
                 Prepared::Key key;
                 {
@@ -367,7 +476,7 @@ void LoopPlayer::Prepare(std::shared_ptr<const WaveFile> wave, std::int32_t fram
                 }
                 Pass pass;
                 try {
-                    pass = RenderPass(*key.wave, key.frames, key.resampler, key.form);
+                    pass = RenderPass(key.wave, key.frames, key.resampler, key.form, *decoded);
                 } catch (const std::exception&) {
                     continue; // Play renders it again and says what went wrong
                 }
@@ -385,6 +494,7 @@ void LoopPlayer::Prepare(std::shared_ptr<const WaveFile> wave, std::int32_t fram
 }
 
 void LoopPlayer::Forget() {
+    m_Decoded->Clear();
     if (!m_Prepared)
         return;
     const std::lock_guard lock(m_Prepared->mutex);
@@ -417,6 +527,7 @@ bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
 
     auto session = std::make_shared<Session>();
     session->wave = std::move(wave);
+    session->decoded = m_Decoded;
     session->form = *form;
     session->device = device;
     session->frames = frames;
@@ -504,12 +615,22 @@ bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
             }
             QString failure;
             try {
-                if (s->feed->Queue(
-                        RenderPass(*s->wave, request.frames, request.resampler, s->form))) {
-                    s->firstPass = Clock::now().time_since_epoch().count();
-                    QMetaObject::invokeMethod(s->outputContext, firstPassReady,
-                                              Qt::QueuedConnection);
-                }
+                // The first pass plays from its first piece on; a later one is queued whole,
+                // so a pass that plays is never waited for.
+                bool queued = false;
+                Pass pass =
+                    RenderPass(s->wave, request.frames, request.resampler, s->form, *s->decoded,
+                               [s, &queued, &firstPassReady](const Pass& p) {
+                                   if (s->feed->Started())
+                                       return;
+                                   s->feed->Queue(p);
+                                   queued = true;
+                                   s->firstPass = Clock::now().time_since_epoch().count();
+                                   QMetaObject::invokeMethod(s->outputContext, firstPassReady,
+                                                             Qt::QueuedConnection);
+                               });
+                if (!queued)
+                    s->feed->Queue(std::move(pass));
             } catch (const std::bad_alloc&) {
                 failure = QStringLiteral("Metronel cannot play: not enough memory.");
             } catch (const std::exception& error) {

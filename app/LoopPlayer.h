@@ -80,6 +80,7 @@ signals:
 private:
     struct Session;
     struct Prepared;
+    struct Decoded;
     void Fail(const Session* session, const QString& reason, bool noOutput);
     // Joins the threads of stopped sessions that have ended.
     void Reap();
@@ -89,6 +90,7 @@ private:
     static void Pump(Session& session);
 
     std::shared_ptr<Session> m_Session;
+    std::shared_ptr<Decoded> m_Decoded; // shared with the render threads
     std::unique_ptr<Prepared> m_Prepared;
     std::vector<std::shared_ptr<Session>> m_Retired;
     QString m_Reason;

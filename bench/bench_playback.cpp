@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Measures the time from Play to the first bytes handed to the sound output, for a loop of
-// noise (44.1 kHz, 16-bit stereo) brought to 1.28 times its speed by each method. Needs a
+// noise (44.1 kHz, 16-bit stereo) brought to 1.28 times its speed by each method, after
+// each of the things the window may have done before (see below). Needs a
 // sound server: scripts/bench-playback starts a private one.
 //
 //   bench_playback [seconds of loop, default 10] [runs, default 7]
@@ -64,17 +65,25 @@ int main(int argc, char** argv) {
         while (waited.elapsed() < ms)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     };
+    enum class Before { Nothing, OtherLength, ThisLength };
+    const std::pair<Before, const char*> befores[] = {
+        {Before::Nothing, "first Play of the sound"},
+        {Before::OtherLength, "new length           "},
+        {Before::ThisLength, "rendered ahead       "}};
     for (auto [method, name] :
-         {std::pair{Resampler::Pick, "pick frames "}, std::pair{Resampler::Hq, "high quality"}}) {
-        // Cold: Play right after the length was set; ahead: the window had rendered it.
-        for (bool ahead : {false, true}) {
+         {std::pair{Resampler::Pick, "pick frames "}, std::pair{Resampler::Hq, "high quality"},
+          std::pair{Resampler::KeepPitch, "keep pitch  "}}) {
+        // What the window had done before Play: nothing yet with this sound; rendered it
+        // ahead at the length before (so it was read and decoded); rendered this very pass.
+        const int renderMs = method == Resampler::KeepPitch ? 2000 * seconds / 10 + 1000 : 1000;
+        for (auto [before, label] : befores) {
             std::vector<double> ms;
             for (int r = 0; r < runs; ++r) {
-                if (ahead) {
-                    player.Prepare(wave, frames, method);
-                    settle(1000);
-                } else {
-                    player.Forget();
+                player.Forget();
+                if (before != Before::Nothing) {
+                    player.Prepare(wave, before == Before::ThisLength ? frames : frames + 1,
+                                   method);
+                    settle(renderMs);
                 }
                 if (!player.Play(wave, frames, method)) {
                     std::fprintf(stderr, "%s\n", qPrintable(player.Reason()));
@@ -82,7 +91,7 @@ int main(int argc, char** argv) {
                 }
                 QElapsedTimer waited;
                 waited.start();
-                while (!player.FirstBufferDelay() && waited.elapsed() < 5000)
+                while (!player.FirstBufferDelay() && waited.elapsed() < 30000)
                     QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
                 if (const auto delay = player.FirstBufferDelay())
                     ms.push_back(std::chrono::duration<double, std::milli>(*delay).count());
@@ -90,14 +99,13 @@ int main(int argc, char** argv) {
                 settle(300); // the stopped stream goes before the next run
             }
             if (ms.empty()) {
-                std::printf("  %s %s: nothing reached the output\n", name,
-                            ahead ? "rendered ahead" : "cold          ");
+                std::printf("  %s, %s: nothing reached the output\n", name, label);
                 continue;
             }
             std::sort(ms.begin(), ms.end());
-            std::printf("  %s %s: best %6.1f ms, median %6.1f ms, worst %6.1f ms\n", name,
-                        ahead ? "rendered ahead" : "cold          ", ms.front(), ms[ms.size() / 2],
-                        ms.back());
+            std::printf("  %s, %s: best %7.1f ms, median %7.1f ms, worst %7.1f ms\n", name, label,
+                        ms.front(), ms[ms.size() / 2], ms.back());
+            std::fflush(stdout);
         }
     }
     return 0;
