@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Sample formats, their coding, and band-limited loop resampling measured by its spectrum.
 #include "mdlHqResample.h"
+#include "ToneMeasure.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@ namespace metronel {
 namespace {
 
 using Kind = SampleFormat::Kind;
+using testing::ToneClearance;
 
 std::vector<std::byte> Bytes(std::initializer_list<int> values) {
     std::vector<std::byte> out;
@@ -210,39 +212,6 @@ std::vector<double> Tones(std::int64_t frames, const std::vector<int>& cycles) {
                                              static_cast<double>(frames) +
                                          1.0));
     return out;
-}
-
-// How far (dB) everything but a tone of `cycles` whole cycles lies below the tone in channel
-// `channel`: the tone is fitted by least squares over the whole circle and subtracted.
-// With seamWindow > 0 only the residual within that many frames of the seam counts, the
-// loop being played twice. startPhase receives the fitted tone's phase at frame 0.
-double ToneClearance(const std::vector<double>& y, int channels, int channel, int cycles,
-                     std::int64_t seamWindow = 0, double* startPhase = nullptr) {
-    const auto frames = static_cast<std::int64_t>(y.size()) / channels;
-    auto at = [&](std::int64_t k) { return y[static_cast<std::size_t>(k * channels + channel)]; };
-    auto phase = [&](std::int64_t k) {
-        return 2 * std::numbers::pi * cycles * static_cast<double>(k) / static_cast<double>(frames);
-    };
-    double a = 0, b = 0;
-    for (std::int64_t k = 0; k < frames; ++k) {
-        a += at(k) * std::cos(phase(k));
-        b += at(k) * std::sin(phase(k));
-    }
-    a *= 2.0 / static_cast<double>(frames);
-    b *= 2.0 / static_cast<double>(frames);
-    if (startPhase)
-        *startPhase = std::atan2(a, b);
-    double residual = 0;
-    std::int64_t counted = 0;
-    for (std::int64_t k = 0; k < frames; ++k) {
-        if (seamWindow > 0 && k >= seamWindow && k < frames - seamWindow)
-            continue;
-        const double r = at(k) - a * std::cos(phase(k)) - b * std::sin(phase(k));
-        residual += r * r;
-        ++counted;
-    }
-    const double tone = (a * a + b * b) / 2;
-    return 10 * std::log10(tone / (residual / static_cast<double>(counted)));
 }
 
 // Plain frame picking around the circle, the measure's reference for a poor result.
