@@ -7,6 +7,7 @@
 #include "mdlBytes.h"
 
 #include "mdlHqResample.h"
+#include "mdlKeepPitchLive.h"
 #include "mdlLength.h"
 #include "mdlWaveFile.h"
 
@@ -187,6 +188,45 @@ Pass RenderPass(const std::shared_ptr<const WaveFile>& wave, std::int32_t frames
             begin(pass);
         at += count;
     }
+    return pass;
+}
+
+// Raised from within a render that Stop has made pointless.
+struct Stopped {};
+
+// Returns the first pass of wave at frames frames with its pitch kept, made by the
+// stretcher's real-time mode and handed to begin from its first piece on: heard within
+// moments, while the pass Save As writes (the offline stretch, which takes seconds) is made
+// for the passes after it. Raises Stopped once stop is set.
+Pass RenderLivePass(const std::shared_ptr<const WaveFile>& wave, std::int32_t frames,
+                    const OutputForm& form, const SampleFormat& format, DecodedSound& decoded,
+                    const std::atomic<bool>& stop, const std::function<void(const Pass&)>& begin) {
+    auto pass = std::make_shared<PassBytes>();
+    const std::shared_ptr<const std::vector<double>> samples = decoded.Get(wave, format);
+    const std::size_t frameBytes = form.widen ? 4 * static_cast<std::size_t>(format.channels)
+                                              : static_cast<std::size_t>(format.blockAlign);
+    pass->bytes.resize(static_cast<std::size_t>(frames) * frameBytes);
+    std::size_t at = 0;
+    StretchKeepPitchLive(*samples, format.channels, wave->Rate(), frames,
+                         [&](std::span<const double> piece) {
+                             if (stop)
+                                 throw Stopped{};
+                             std::vector<std::byte> bytes = EncodeSamples(piece, format);
+                             if (form.widen)
+                                 bytes = WidenTo32(bytes, form.container);
+                             const std::size_t n = std::min(bytes.size(), pass->bytes.size() - at);
+                             std::memcpy(pass->bytes.data() + at, bytes.data(), n);
+                             const bool first = at == 0;
+                             at += n;
+                             pass->ready.store(at, std::memory_order_release);
+                             if (first)
+                                 begin(pass);
+                         });
+    // Whatever the stretcher left short stays silent (the bytes are zero): the pass keeps
+    // its length, so the loop keeps its time.
+    if (at == 0)
+        throw std::length_error("no whole frame to play");
+    pass->ready.store(pass->bytes.size(), std::memory_order_release);
     return pass;
 }
 
@@ -618,19 +658,30 @@ bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
                 // The first pass plays from its first piece on; a later one is queued whole,
                 // so a pass that plays is never waited for.
                 bool queued = false;
-                Pass pass =
-                    RenderPass(s->wave, request.frames, request.resampler, s->form, *s->decoded,
-                               [s, &queued, &firstPassReady](const Pass& p) {
-                                   if (s->feed->Started())
-                                       return;
-                                   s->feed->Queue(p);
-                                   queued = true;
-                                   s->firstPass = Clock::now().time_since_epoch().count();
-                                   QMetaObject::invokeMethod(s->outputContext, firstPassReady,
-                                                             Qt::QueuedConnection);
-                               });
+                auto begin = [s, &queued, &firstPassReady](const Pass& p) {
+                    if (s->feed->Started())
+                        return;
+                    s->feed->Queue(p);
+                    queued = true;
+                    s->firstPass = Clock::now().time_since_epoch().count();
+                    QMetaObject::invokeMethod(s->outputContext, firstPassReady,
+                                              Qt::QueuedConnection);
+                };
+                // Keeping the pitch offline takes seconds: the first pass is heard from the
+                // real-time stretch, and the offline one follows from the next pass on.
+                const std::optional<SampleFormat> format = SampleFormatFromFmt(s->wave->Fmt());
+                if (request.resampler == Resampler::KeepPitch && !s->feed->Started() && format &&
+                    request.frames != s->wave->Frames()) {
+                    RenderLivePass(s->wave, request.frames, s->form, *format, *s->decoded,
+                                   s->stopped, begin);
+                    queued = false;
+                }
+                Pass pass = RenderPass(s->wave, request.frames, request.resampler, s->form,
+                                       *s->decoded, begin);
                 if (!queued)
                     s->feed->Queue(std::move(pass));
+            } catch (const Stopped&) {
+                // Stop came while the first pass was being made: nothing more to do.
             } catch (const std::bad_alloc&) {
                 failure = QStringLiteral("Metronel cannot play: not enough memory.");
             } catch (const std::exception& error) {

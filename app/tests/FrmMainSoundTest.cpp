@@ -179,6 +179,34 @@ TEST_F(WindowSoundHeard, PlayIsWhatSaveAsWritesRepeatedForEachMethod) {
     }
 }
 
+// Keeping the pitch, the first pass comes from the quick real-time stretch, of the same
+// length, and the passes after it are what Save As writes.
+TEST_F(WindowSoundHeard, KeepPitchPlaysAtOnceThenWhatSaveAsWrites) {
+    window->MnuKeepPitch->trigger();
+    window->Txt[FrmMain::FieldSamples]->setText(QString::number(kFaster));
+    const QByteArray pass = SavedData("kept.wav");
+    ASSERT_EQ(pass.size(), kFaster * 4);
+
+    // Played straight after the length is typed, before the window could render it ahead.
+    window->Txt[FrmMain::FieldSamples]->setText(QString::number(kFrames));
+    Quiet(*server);
+    window->Txt[FrmMain::FieldSamples]->setText(QString::number(kFaster));
+    Space();
+    const QByteArray heard = HearAtLeast(*server, 8 * pass.size());
+    Space();
+    const qsizetype start = FirstSound(heard) - FirstSound(pass);
+    ASSERT_GE(start, 0);
+    const QByteArray live = heard.mid(start, pass.size());
+    EXPECT_FALSE(live == pass);
+    // The quick pass repeats until the offline one is ready (at once, but for a slow machine).
+    qsizetype at = start + pass.size();
+    while (heard.mid(at, pass.size()) == live)
+        at += pass.size();
+    ASSERT_GE(heard.size(), at + 2 * pass.size());
+    EXPECT_TRUE(heard.mid(at, 2 * pass.size()) == pass + pass);
+    EXPECT_TRUE(desktop.msgBoxes.empty());
+}
+
 TEST_F(WindowSoundHeard, ANewLengthIsHeardFromTheNextPass) {
     window->Txt[FrmMain::FieldSamples]->setText(QString::number(kFaster));
     const QByteArray before = SavedData("before.wav");

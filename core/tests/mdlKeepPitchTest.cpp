@@ -4,6 +4,7 @@
 // taken to a faster and a slower tempo.
 #include "mdlKeepPitch.h"
 #include "mdlHqResample.h"
+#include "mdlKeepPitchLive.h"
 #include "mdlWaveFile.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <complex>
 #include <cstdio>
 #include <numbers>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -482,6 +484,43 @@ TEST(StretchKeepPitch, ExactFrameCountsFromAnyLength) {
     }
     EXPECT_TRUE(StretchKeepPitch(std::vector<double>{0.5}, 1, kRate, 0).empty());
     EXPECT_THROW(StretchKeepPitch(std::vector<double>{0.5}, 0, kRate, 3), std::invalid_argument);
+}
+
+// Heard at once: the real-time stretch hands its result over in order, a small piece first,
+// exactly the frames asked for, with the drum hits where the tempo puts them and the chord in
+// tune (it is less clean than the offline stretch, which Save As writes).
+TEST(StretchKeepPitch, LiveStretchStartsAtOnceInTimeAndInTune) {
+    auto live = [](const Loop& source, std::int64_t frames, std::size_t& first) {
+        Loop out{source.channels, {}};
+        StretchKeepPitchLive(source.x, source.channels, kRate, frames,
+                             [&](std::span<const double> piece) {
+                                 if (out.x.empty())
+                                     first = piece.size() / static_cast<std::size_t>(out.channels);
+                                 out.x.insert(out.x.end(), piece.begin(), piece.end());
+                             });
+        return out;
+    };
+    const Drums drums = TwoBarBeat();
+    const Loop chord = HeldChord();
+    for (const double tempo : kTempos) {
+        SCOPED_TRACE("to " + std::to_string(tempo));
+        std::size_t first = 0;
+        const std::int64_t beatFrames = LoopFrames(tempo, 8);
+        const Loop beat = live(drums.loop, beatFrames, first);
+        EXPECT_EQ(beat.Frames(), beatFrames);
+        EXPECT_LE(first, 4096u);
+        const double onsetMs = ScoreDrums(drums, beat).onsetMs;
+        const std::int64_t chordFrames = LoopFrames(tempo, 4);
+        const Loop held = live(chord, chordFrames, first);
+        const double cents[2] = {PitchCents(held, 0, chordFrames, kChord[0]),
+                                 PitchCents(held, 0, chordFrames, kChord[1])};
+        std::printf("live 93 -> %3.0f bpm: onsets %.2f ms; chord %+.4f %+.4f cents\n", tempo,
+                    onsetMs, cents[0], cents[1]);
+        EXPECT_LE(onsetMs, 5.0);
+        EXPECT_EQ(held.Frames(), chordFrames);
+        EXPECT_LE(std::abs(cents[0]), 1.0);
+        EXPECT_LE(std::abs(cents[1]), 1.0);
+    }
 }
 
 } // namespace
