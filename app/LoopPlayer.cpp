@@ -197,7 +197,8 @@ struct Stopped {};
 // Returns the first pass of wave at frames frames with its pitch kept, made by the
 // stretcher's real-time mode and handed to begin from its first piece on: heard within
 // moments, while the pass Save As writes (the offline stretch, which takes seconds) is made
-// for the passes after it. Raises Stopped once stop is set.
+// for the passes after it. Returns nothing when the quick stretch gave nothing. Raises
+// Stopped once stop is set.
 Pass RenderLivePass(const std::shared_ptr<const WaveFile>& wave, std::int32_t frames,
                     const OutputForm& form, const SampleFormat& format, DecodedSound& decoded,
                     const std::atomic<bool>& stop, const std::function<void(const Pass&)>& begin) {
@@ -207,25 +208,30 @@ Pass RenderLivePass(const std::shared_ptr<const WaveFile>& wave, std::int32_t fr
                                               : static_cast<std::size_t>(format.blockAlign);
     pass->bytes.resize(static_cast<std::size_t>(frames) * frameBytes);
     std::size_t at = 0;
-    StretchKeepPitchLive(*samples, format.channels, wave->Rate(), frames,
-                         [&](std::span<const double> piece) {
-                             if (stop)
-                                 throw Stopped{};
-                             std::vector<std::byte> bytes = EncodeSamples(piece, format);
-                             if (form.widen)
-                                 bytes = WidenTo32(bytes, form.container);
-                             const std::size_t n = std::min(bytes.size(), pass->bytes.size() - at);
-                             std::memcpy(pass->bytes.data() + at, bytes.data(), n);
-                             const bool first = at == 0;
-                             at += n;
-                             pass->ready.store(at, std::memory_order_release);
-                             if (first)
-                                 begin(pass);
-                         });
+    try {
+        StretchKeepPitchLive(
+            *samples, format.channels, wave->Rate(), frames, [&](std::span<const double> piece) {
+                if (stop)
+                    throw Stopped{};
+                std::vector<std::byte> bytes = EncodeSamples(piece, format);
+                if (form.widen)
+                    bytes = WidenTo32(bytes, form.container);
+                const std::size_t n = std::min(bytes.size(), pass->bytes.size() - at);
+                std::memcpy(pass->bytes.data() + at, bytes.data(), n);
+                const bool first = at == 0;
+                at += n;
+                pass->ready.store(at, std::memory_order_release);
+                if (first)
+                    begin(pass);
+            });
+    } catch (const std::runtime_error&) {
+        // The quick stretch gave up (an extreme ratio): the offline pass is heard instead,
+        // or after what was already handed over.
+    }
+    if (at == 0)
+        return nullptr;
     // Whatever the stretcher left short stays silent (the bytes are zero): the pass keeps
     // its length, so the loop keeps its time.
-    if (at == 0)
-        throw std::length_error("no whole frame to play");
     pass->ready.store(pass->bytes.size(), std::memory_order_release);
     return pass;
 }
