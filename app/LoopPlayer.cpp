@@ -143,9 +143,13 @@ private:
 // resampled pass is encoded in pieces, the first a small one, so that playing starts as soon
 // as the resampler is done. (Resampling the channels on threads of their own gave the same
 // bits but, on the two shared cores measured, came out slower.)
+// Raised from within a render that Stop has made pointless.
+struct Stopped {};
+
 Pass RenderPass(const std::shared_ptr<const WaveFile>& wave, std::int32_t frames,
                 Resampler resampler, const OutputForm& form, DecodedSound& decoded,
-                const std::function<void(const Pass&)>& begin = {}) {
+                const std::function<void(const Pass&)>& begin = {},
+                const std::function<void()>& checkpoint = {}) {
     auto pass = std::make_shared<PassBytes>();
     const std::optional<SampleFormat> format =
         resampler == Resampler::Pick ? std::nullopt : SampleFormatFromFmt(wave->Fmt());
@@ -167,7 +171,8 @@ Pass RenderPass(const std::shared_ptr<const WaveFile>& wave, std::int32_t frames
     }
 
     const std::shared_ptr<const std::vector<double>> samples = decoded.Get(wave, *format);
-    const std::vector<double> result = BringSamplesToLength(*wave, *samples, frames, resampler);
+    const std::vector<double> result =
+        BringSamplesToLength(*wave, *samples, frames, resampler, true, checkpoint);
     const auto channels = static_cast<std::size_t>(format->channels);
     const std::size_t frameBytes =
         form.widen ? 4 * channels : static_cast<std::size_t>(format->blockAlign);
@@ -190,9 +195,6 @@ Pass RenderPass(const std::shared_ptr<const WaveFile>& wave, std::int32_t frames
     }
     return pass;
 }
-
-// Raised from within a render that Stop has made pointless.
-struct Stopped {};
 
 // Returns the first pass of wave at frames frames with its pitch kept, made by the
 // stretcher's real-time mode and handed to begin from its first piece on: heard within
@@ -522,7 +524,16 @@ void LoopPlayer::Prepare(std::shared_ptr<const WaveFile> wave, std::int32_t fram
                 }
                 Pass pass;
                 try {
-                    pass = RenderPass(key.wave, key.frames, key.resampler, key.form, *decoded);
+                    // A later request or the player's end makes this pass pointless: a
+                    // stretch that takes seconds must not hold up either.
+                    pass = RenderPass(key.wave, key.frames, key.resampler, key.form, *decoded, {},
+                                      [p] {
+                                          const std::lock_guard lock(p->mutex);
+                                          if (p->quit || p->pending)
+                                              throw Stopped{};
+                                      });
+                } catch (const Stopped&) {
+                    continue;
                 } catch (const std::exception&) {
                     continue; // Play renders it again and says what went wrong
                 }
@@ -683,7 +694,10 @@ bool LoopPlayer::Play(std::shared_ptr<const WaveFile> wave, std::int32_t frames,
                     queued = false;
                 }
                 Pass pass = RenderPass(s->wave, request.frames, request.resampler, s->form,
-                                       *s->decoded, begin);
+                                       *s->decoded, begin, [s] {
+                                           if (s->stopped)
+                                               throw Stopped{};
+                                       });
                 if (!queued)
                     s->feed->Queue(std::move(pass));
             } catch (const Stopped&) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
 #include <new>
@@ -40,7 +41,8 @@ std::int64_t ContextFrames(std::int64_t rate) {
 template <class Source>
 std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::int64_t inFrames,
                                         std::int64_t outFrames, const Source& source,
-                                        const std::map<std::size_t, std::size_t>& keys) {
+                                        const std::map<std::size_t, std::size_t>& keys,
+                                        const std::function<void()>& checkpoint) {
     const auto ch = static_cast<std::size_t>(channels);
     // One thread: callers stretch many files side by side.
     const RubberBandStretcher::Options options =
@@ -75,6 +77,8 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
     };
     for (std::int64_t at = 0; at < inFrames; at += kBlock) {
         const auto frames = static_cast<std::size_t>(std::min<std::int64_t>(kBlock, inFrames - at));
+        if (checkpoint)
+            checkpoint();
         fill(at, frames);
         stretcher.study(blockPointers.data(), frames,
                         at + static_cast<std::int64_t>(frames) == inFrames);
@@ -101,6 +105,8 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
     };
     for (std::int64_t at = 0; at < inFrames; at += kBlock) {
         const auto frames = static_cast<std::size_t>(std::min<std::int64_t>(kBlock, inFrames - at));
+        if (checkpoint)
+            checkpoint();
         fill(at, frames);
         stretcher.process(blockPointers.data(), frames,
                           at + static_cast<std::int64_t>(frames) == inFrames);
@@ -122,7 +128,8 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
 } // namespace
 
 std::vector<double> StretchKeepPitch(std::span<const double> interleaved, int channels,
-                                     std::int64_t rate, std::int64_t targetFrames, bool loop) {
+                                     std::int64_t rate, std::int64_t targetFrames, bool loop,
+                                     const std::function<void()>& checkpoint) {
     if (auto done = ResampleWithoutWork(interleaved, channels, targetFrames))
         return std::move(*done);
     const auto ch = static_cast<std::size_t>(channels);
@@ -134,7 +141,7 @@ std::vector<double> StretchKeepPitch(std::span<const double> interleaved, int ch
     };
 
     if (!loop) {
-        const auto stretched = Stretch(channels, rate, n, m, at, {});
+        const auto stretched = Stretch(channels, rate, n, m, at, {}, checkpoint);
         for (std::size_t i = 0; i < static_cast<std::size_t>(m); ++i)
             for (std::size_t c = 0; c < ch; ++c)
                 result[i * ch + c] = stretched[c][i];
@@ -156,7 +163,8 @@ std::vector<double> StretchKeepPitch(std::span<const double> interleaved, int ch
         channels, rate, n + 2 * context, m + 2 * lead,
         [&](std::size_t c, std::int64_t frame) { return at(c, ((frame - context) % n + n) % n); },
         {{static_cast<std::size_t>(context), static_cast<std::size_t>(lead)},
-         {static_cast<std::size_t>(context + n), static_cast<std::size_t>(lead + m)}});
+         {static_cast<std::size_t>(context + n), static_cast<std::size_t>(lead + m)}},
+        checkpoint);
     for (std::size_t i = 0; i < static_cast<std::size_t>(m); ++i)
         for (std::size_t c = 0; c < ch; ++c)
             result[i * ch + c] = stretched[c][static_cast<std::size_t>(lead) + i];

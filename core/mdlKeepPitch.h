@@ -10,6 +10,7 @@
 //   auto bytes = EncodeSamples(y, *f);
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -25,10 +26,11 @@ namespace metronel {
 // milliseconds). As a one-shot nothing wraps: silence lies beyond either end. rate is the
 // sound's frame rate, which sets the stretcher's window (taken within 8 to 192 kHz). The
 // sound's own length comes back unchanged; no source frame gives silence; an incomplete
-// trailing frame is left out. Nothing comes back for targetFrames below 1. Raises
-// std::invalid_argument for channels below 1 and std::bad_alloc.
+// trailing frame is left out. Nothing comes back for targetFrames below 1. checkpoint, when
+// given, is called every few thousand frames: what it raises ends the stretch (a player that
+// no longer needs it). Raises std::invalid_argument for channels below 1 and std::bad_alloc.
 std::vector<double> StretchKeepPitch(std::span<const double> interleaved, int channels,
-                                     std::int64_t rate, std::int64_t targetFrames,
-                                     bool loop = true);
+                                     std::int64_t rate, std::int64_t targetFrames, bool loop = true,
+                                     const std::function<void()>& checkpoint = {});
 
 } // namespace metronel

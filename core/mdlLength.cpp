@@ -36,9 +36,10 @@ std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames, 
 }
 
 std::vector<double> BringSamplesToLength(const WaveFile& wave, std::span<const double> samples,
-                                         std::int32_t frames, Resampler resampler, bool loop) {
+                                         std::int32_t frames, Resampler resampler, bool loop,
+                                         const std::function<void()>& checkpoint) {
     return resampler == Resampler::KeepPitch
-               ? StretchKeepPitch(samples, wave.Channels(), wave.Rate(), frames, loop)
+               ? StretchKeepPitch(samples, wave.Channels(), wave.Rate(), frames, loop, checkpoint)
                : ResampleLoopHq(samples, wave.Channels(), frames, loop);
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -47,9 +48,10 @@ SoundMaker MakeLength(const WaveFile& wave, std::int32_t frames, Resampler resam
 // Returns samples (wave's "data" as DecodeSamples reads it) brought to frames frames by Hq or
 // KeepPitch, before encoding: EncodeSamples of the result in wave's format gives what
 // BringToLength returns away from the sound's own length, so a caller can encode and use the
-// first part before the rest. Raises as BringToLength does.
+// first part before the rest. checkpoint is handed to KeepPitch's stretch (which takes
+// seconds), to end it by raising. Raises as BringToLength does.
 std::vector<double> BringSamplesToLength(const WaveFile& wave, std::span<const double> samples,
-                                         std::int32_t frames, Resampler resampler,
-                                         bool loop = true);
+                                         std::int32_t frames, Resampler resampler, bool loop = true,
+                                         const std::function<void()>& checkpoint = {});
 
 } // namespace metronel

@@ -484,6 +484,15 @@ TEST(StretchKeepPitch, ExactFrameCountsFromAnyLength) {
     }
     EXPECT_TRUE(StretchKeepPitch(std::vector<double>{0.5}, 1, kRate, 0).empty());
     EXPECT_THROW(StretchKeepPitch(std::vector<double>{0.5}, 0, kRate, 3), std::invalid_argument);
+    // A player that stops ends a stretch of seconds at its next checkpoint.
+    struct Stop {};
+    int calls = 0;
+    EXPECT_THROW(StretchKeepPitch(std::vector<double>(5 * kRate), 1, kRate, 4 * kRate, true,
+                                  [&] {
+                                      if (++calls == 3)
+                                          throw Stop{};
+                                  }),
+                 Stop);
 }
 
 // Heard at once: the real-time stretch hands its result over in order, a small piece first,
