@@ -286,7 +286,13 @@ WaveOutResult FrmMain::SaveSoundChosen(const QString& path, std::int32_t n) {
     RemoveStaleTemporaries(GetFolder(path));
     if (n < 1 || std::int64_t{n} * whole->BlockAlign() > INT32_MAX)
         return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
-    std::vector<std::byte> data = BringToLength(*whole, n, LengthMethod());
+    std::vector<std::byte> data;
+    try {
+        data = BringToLength(*whole, n, LengthMethod());
+    } catch (const std::bad_alloc&) {
+        // Told as frame picking tells it, not skipped without a word.
+        return WaveOutFailure(chunkwell::mfec_WriteToDataFailed);
+    }
     if (!MnuKeepLoopPoints->isChecked())
         return WriteWaveFile(msl, path, m_WaveFormat, data, true);
 
