@@ -3,6 +3,8 @@
 
 #include "mdlHqResample.h"
 
+#include "mdlPlanar.h"
+
 #include <rubberband/RubberBandStretcher.h>
 
 #include <algorithm>
@@ -55,10 +57,7 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
     constexpr std::size_t kBlock = 4096;
     stretcher.setMaxProcessSize(kBlock);
 
-    std::vector<std::vector<float>> block(ch, std::vector<float>(kBlock));
-    std::vector<float*> blockPointers(ch);
-    for (std::size_t c = 0; c < ch; ++c)
-        blockPointers[c] = block[c].data();
+    Planar block(ch, kBlock);
     // A floor of noise about as loud as 16-bit rounding (peaks at -106 dBFS): on perfectly
     // clean synthesized tones the engine otherwise garbles some notes (a bass note of 82 Hz
     // with its octave came out only 4 dB above the damage), while rounded samples it keeps
@@ -80,7 +79,7 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
         if (checkpoint)
             checkpoint();
         fill(at, frames);
-        stretcher.study(blockPointers.data(), frames,
+        stretcher.study(block.Pointers(), frames,
                         at + static_cast<std::int64_t>(frames) == inFrames);
     }
     if (!keys.empty())
@@ -89,15 +88,11 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
     std::vector<std::vector<float>> out(ch);
     for (auto& channel : out)
         channel.reserve(static_cast<std::size_t>(outFrames) + kBlock);
-    std::vector<std::vector<float>> got(ch, std::vector<float>(kBlock));
-    std::vector<float*> gotPointers(ch);
-    for (std::size_t c = 0; c < ch; ++c)
-        gotPointers[c] = got[c].data();
+    Planar got(ch, kBlock);
     auto drain = [&] {
         for (int available; (available = stretcher.available()) > 0;) {
             const std::size_t frames = stretcher.retrieve(
-                gotPointers.data(),
-                std::min<std::size_t>(kBlock, static_cast<std::size_t>(available)));
+                got.Pointers(), std::min<std::size_t>(kBlock, static_cast<std::size_t>(available)));
             for (std::size_t c = 0; c < ch; ++c)
                 out[c].insert(out[c].end(), got[c].begin(),
                               got[c].begin() + static_cast<std::ptrdiff_t>(frames));
@@ -108,7 +103,7 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
         if (checkpoint)
             checkpoint();
         fill(at, frames);
-        stretcher.process(blockPointers.data(), frames,
+        stretcher.process(block.Pointers(), frames,
                           at + static_cast<std::int64_t>(frames) == inFrames);
         drain();
     }
@@ -117,7 +112,7 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
     for (int idle = 0; stretcher.available() >= 0 && idle < 64; ++idle) {
         drain();
         if (stretcher.available() == 0)
-            stretcher.process(blockPointers.data(), 0, true);
+            stretcher.process(block.Pointers(), 0, true);
     }
     // The stretcher's count may differ from the asked one by a frame or two.
     for (auto& channel : out)

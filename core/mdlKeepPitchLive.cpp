@@ -3,6 +3,8 @@
 
 #include "mdlHqResample.h"
 
+#include "mdlPlanar.h"
+
 #include <rubberband/RubberBandStretcher.h>
 
 #include <algorithm>
@@ -33,20 +35,14 @@ void StretchKeepPitchLive(std::span<const double> interleaved, int channels, std
     constexpr std::size_t kBlock = 1024;
     stretcher.setMaxProcessSize(kBlock);
 
-    std::vector<std::vector<float>> block(ch, std::vector<float>(kBlock));
-    std::vector<float*> blockPointers(ch);
-    for (std::size_t c = 0; c < ch; ++c)
-        blockPointers[c] = block[c].data();
+    Planar block(ch, kBlock);
     // The stretcher's start pad is the loop's tail, so frame 0 is heard as it follows the
     // tail; the output's first getStartDelay() frames come before frame 0 and are dropped.
     const auto pad = static_cast<std::int64_t>(stretcher.getPreferredStartPad());
     auto toDrop = static_cast<std::int64_t>(stretcher.getStartDelay());
     std::int64_t next = ((-pad) % n + n) % n; // the loop's frame fed next
 
-    std::vector<std::vector<float>> got(ch, std::vector<float>(kBlock));
-    std::vector<float*> gotPointers(ch);
-    for (std::size_t c = 0; c < ch; ++c)
-        gotPointers[c] = got[c].data();
+    Planar got(ch, kBlock);
     // Handed over in pieces: a small first one, then larger.
     std::vector<double> piece;
     std::size_t pieceFrames = 2048;
@@ -71,12 +67,11 @@ void StretchKeepPitchLive(std::span<const double> interleaved, int channels, std
                                                        ch +
                                                    c]);
         next = (next + static_cast<std::int64_t>(frames)) % n;
-        stretcher.process(blockPointers.data(), frames, false);
+        stretcher.process(block.Pointers(), frames, false);
         bool any = false;
         for (int available; (available = stretcher.available()) > 0;) {
             const std::size_t count = stretcher.retrieve(
-                gotPointers.data(),
-                std::min<std::size_t>(kBlock, static_cast<std::size_t>(available)));
+                got.Pointers(), std::min<std::size_t>(kBlock, static_cast<std::size_t>(available)));
             any = any || count > 0;
             for (std::size_t i = 0; i < count; ++i) {
                 if (toDrop > 0) {

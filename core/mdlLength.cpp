@@ -11,14 +11,26 @@
 
 namespace metronel {
 
+namespace {
+
+// Tells whether BringToLength gives "data" back as it is.
+bool KeepsData(const WaveFile& wave, std::int32_t frames, Resampler resampler) {
+    const std::int32_t align = wave.BlockAlign();
+    return resampler == Resampler::Pick
+               ? IsOwnLength(wave.DataSize(), WAVEFORMATINFO::FromBytes(wave.Fmt()), frames)
+               : frames == wave.Frames() && align > 0 && wave.DataSize() % align == 0;
+}
+
+} // namespace
+
 std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames, Resampler resampler,
                                      bool loop) {
     const std::vector<std::byte>& data = wave.Data();
+    if (KeepsData(wave, frames, resampler))
+        return data;
     if (resampler == Resampler::Pick) {
         const WAVEFORMATINFO format = WAVEFORMATINFO::FromBytes(wave.Fmt());
         const auto dataSize = static_cast<std::int32_t>(data.size());
-        if (IsOwnLength(dataSize, format, frames))
-            return data;
         // PickFrames' own rounding and silence, picked straight into the record's buffer:
         // for a batch of small loops, a mapping per file costs more than the picking.
         const std::int32_t sourceFrames =
@@ -29,8 +41,6 @@ std::vector<std::byte> BringToLength(const WaveFile& wave, std::int32_t frames, 
         return picked;
     }
     const SampleFormat format = *SampleFormatFromFmt(wave.Fmt());
-    if (frames == wave.Frames() && data.size() % static_cast<std::size_t>(format.blockAlign) == 0)
-        return data;
     const std::vector<double> samples = DecodeSamples(data, format);
     return EncodeSamples(BringSamplesToLength(wave, samples, frames, resampler, loop), format);
 }
@@ -44,12 +54,9 @@ std::vector<double> BringSamplesToLength(const WaveFile& wave, std::span<const d
 }
 
 std::int64_t LengthBytes(const WaveFile& wave, std::int32_t frames, Resampler resampler) {
-    const std::int32_t size = wave.DataSize();
-    const std::int32_t align = wave.BlockAlign();
-    const bool own = resampler == Resampler::Pick
-                         ? IsOwnLength(size, WAVEFORMATINFO::FromBytes(wave.Fmt()), frames)
-                         : frames == wave.Frames() && align > 0 && size % align == 0;
-    return own ? size : std::int64_t{frames} * std::max(align, 0);
+    return KeepsData(wave, frames, resampler)
+               ? wave.DataSize()
+               : std::int64_t{frames} * std::max(wave.BlockAlign(), 0);
 }
 
 namespace {
@@ -195,7 +202,7 @@ SoundMaker MakeLength(const WaveFile& wave, std::int32_t frames, Resampler resam
     const std::int32_t dataSize = file.size;
     SoundMaker maker;
     maker.size = count;
-    if (total == dataSize && (resampler == Resampler::Pick || frames == wave.Frames())) {
+    if (KeepsData(wave, frames, resampler)) {
         // The sound's own length: its bytes as they are.
         maker.write = [file, firstByte, count](const PutBytes& put) {
             return CopyBytes(SoundReader(file), firstByte, count, put);
