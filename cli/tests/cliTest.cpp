@@ -619,18 +619,26 @@ TEST(CliReasons, TheSystemsReasonOnOneLine) {
          {"--force"},
          in + ": " + held + ": cannot be written: in use by another program"},
     };
+    // Root is refused nothing, so those rows run as nobody; a build inside a folder nobody may
+    // enter (a private temporary folder) cannot be started that way, and they are left out.
+    const auto asNobody = [](const QStringList& args) {
+        return RunProgram(
+            "setpriv",
+            QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", METRONEL_CLI} + args);
+    };
+    const bool root = ::geteuid() == 0;
+    const bool nobodyRuns = root && asNobody({"--version"}).status == 0;
+    if (root && !nobodyRuns)
+        std::printf("the build cannot be started as nobody: its rows are left out\n");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         if (!row.run)
             continue; // mounting needs root
+        if (row.asNobody && root && !nobodyRuns)
+            continue;
         QStringList args =
             QStringList{"tempo", row.input, "--bpm", "100", "-o", row.output} + row.more;
-        const bool drop = row.asNobody && ::geteuid() == 0;
-        const Outcome run =
-            drop ? RunProgram("setpriv", QStringList{"--reuid=65534", "--regid=65534",
-                                                     "--clear-groups", METRONEL_CLI} +
-                                             args)
-                 : Cli(args);
+        const Outcome run = row.asNobody && root ? asNobody(args) : Cli(args);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err.toStdString(), ("metronel-cli: " + row.line + "\n").toStdString());
     }
