@@ -23,12 +23,15 @@ namespace metronel {
 // source's frames 0 and N are pinned to the result's 0 and targetFrames, and the result's
 // two ends meet through a 10 ms raised-cosine blend, so it repeats without a click (a tone
 // whose cycles do not fit the new length a whole number of times dips there for those
-// milliseconds). As a one-shot nothing wraps: silence lies beyond either end. rate is the
-// sound's frame rate, which sets the stretcher's window (taken within 8 to 192 kHz). The
-// sound's own length comes back unchanged; no source frame gives silence; an incomplete
-// trailing frame is left out. Nothing comes back for targetFrames below 1. checkpoint, when
-// given, is called every few thousand frames: what it raises ends the stretch (a player that
-// no longer needs it). Raises std::invalid_argument for channels below 1 and std::bad_alloc.
+// milliseconds). Each hit's opening (its first 15 to 25 ms, and the 5 ms before it) is then
+// laid over the result as the source has it, where the stretcher put the hit, so that
+// slowing down does not soften attacks. As a one-shot nothing wraps: silence lies beyond
+// either end. rate is the sound's frame rate, which sets the stretcher's window (taken
+// within 8 to 192 kHz). The sound's own length comes back unchanged; no source frame gives
+// silence; an incomplete trailing frame is left out. Nothing comes back for targetFrames below 1.
+// checkpoint, when given, is called every few thousand frames: what it raises ends the stretch (a
+// player that no longer needs it). Raises std::invalid_argument for channels below 1 and
+// std::bad_alloc.
 std::vector<double> StretchKeepPitch(std::span<const double> interleaved, int channels,
                                      std::int64_t rate, std::int64_t targetFrames, bool loop = true,
                                      const std::function<void()>& checkpoint = {});
