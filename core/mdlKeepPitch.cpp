@@ -73,8 +73,8 @@ std::vector<std::vector<float>> Stretch(int channels, std::int64_t rate, std::in
             for (std::size_t i = 0; i < frames; ++i) {
                 state = state * 1664525u + 1013904223u;
                 const double noise = kFloor * (static_cast<double>(state) / 4294967296.0 - 0.5);
-                block[c][i] =
-                    static_cast<float>(source(c, from + static_cast<std::int64_t>(i)) + noise);
+                block[c][i] = static_cast<float>(
+                    Finite(source(c, from + static_cast<std::int64_t>(i))) + noise);
             }
         }
     };
@@ -141,7 +141,7 @@ public:
     }
     double operator()(std::int64_t i, std::size_t c) const {
         const std::ptrdiff_t at = Where(i, c);
-        return at < 0 ? 0.0 : m_X[static_cast<std::size_t>(at)];
+        return at < 0 ? 0.0 : Finite(m_X[static_cast<std::size_t>(at)]);
     }
 
 private:

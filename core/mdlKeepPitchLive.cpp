@@ -61,11 +61,10 @@ void StretchKeepPitchLive(std::span<const double> interleaved, int channels, std
             std::max<std::size_t>(1, std::min<std::size_t>(kBlock, stretcher.getSamplesRequired()));
         for (std::size_t c = 0; c < ch; ++c)
             for (std::size_t i = 0; i < frames; ++i)
-                block[c][i] =
-                    static_cast<float>(interleaved[static_cast<std::size_t>(
-                                                       (next + static_cast<std::int64_t>(i)) % n) *
-                                                       ch +
-                                                   c]);
+                block[c][i] = static_cast<float>(Finite(
+                    interleaved
+                        [static_cast<std::size_t>((next + static_cast<std::int64_t>(i)) % n) * ch +
+                         c]));
         next = (next + static_cast<std::int64_t>(frames)) % n;
         stretcher.process(block.Pointers(), frames, false);
         bool any = false;

@@ -4,10 +4,17 @@
 // A block of samples channel by channel, with the array of channel pointers the stretcher
 // reads from and writes to.
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
 namespace metronel {
+
+// A sample as the stretcher takes it: a non-finite one (a damaged float file) would spread
+// through its transforms and silence everything after it, so it is taken as silence.
+inline double Finite(double sample) {
+    return std::isfinite(sample) ? sample : 0.0;
+}
 
 class Planar {
 public:

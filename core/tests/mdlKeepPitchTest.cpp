@@ -475,6 +475,23 @@ TEST(StretchKeepPitch, ExactFrameCountsFromAnyLength) {
             EXPECT_EQ(y, x);
         }
     }
+    // A damaged float sample is heard as a moment's silence, not as the end of the sound.
+    std::vector<double> damaged = HeldChord().x;
+    damaged[1000] = NAN;
+    damaged[2000] = INFINITY;
+    const std::int64_t target = LoopFrames(80, 4);
+    std::vector<double> live;
+    StretchKeepPitchLive(damaged, 1, kRate, target, [&](std::span<const double> piece) {
+        live.insert(live.end(), piece.begin(), piece.end());
+    });
+    for (const auto& y : {StretchKeepPitch(damaged, 1, kRate, target), live}) {
+        ASSERT_EQ(y.size(), static_cast<std::size_t>(target));
+        EXPECT_TRUE(std::all_of(y.begin(), y.end(), [](double v) { return std::isfinite(v); }));
+        double power = 0;
+        for (std::size_t i = y.size() / 2; i < y.size(); ++i)
+            power += y[i] * y[i] / static_cast<double>(y.size() / 2);
+        EXPECT_GT(std::sqrt(power), 0.2) << "the chord (0.25 RMS) goes on";
+    }
     EXPECT_TRUE(StretchKeepPitch(std::vector<double>{0.5}, 1, kRate, 0).empty());
     EXPECT_THROW(StretchKeepPitch(std::vector<double>{0.5}, 0, kRate, 3), std::invalid_argument);
     // A player that stops ends a stretch of seconds at its next checkpoint.
