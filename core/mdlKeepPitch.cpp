@@ -202,7 +202,7 @@ std::vector<std::int64_t> FindAttacks(const Frames& x, std::size_t ch, std::int6
 // Lays each hit's opening, as the source has it, over the stretched result where the
 // stretcher put that hit: the stretcher keeps a hit's place but, slowing down, draws its
 // opening out. The source fades in over the 5 ms before the hit, is kept for 15 to 25 ms,
-// and fades back into the stretched sound over 5 ms. It goes where it matches the
+// and fades back into the stretched sound over 10 ms. It goes where it matches the
 // stretched sound best within 2 ms of the hit's place and ends where the two match best;
 // both fades keep the level of two sounds that match only in part.
 void KeepAttacks(std::span<const double> source, std::size_t ch, std::int64_t rate, bool loop,
@@ -212,7 +212,7 @@ void KeepAttacks(std::span<const double> source, std::size_t ch, std::int64_t ra
     const auto ms = [&](double v) {
         return std::max<std::int64_t>(1, std::llround(v * static_cast<double>(rate) / 1000));
     };
-    const std::int64_t pre = ms(5), keep = ms(15), longest = ms(25), fade = ms(5), slack = ms(2);
+    const std::int64_t pre = ms(5), keep = ms(15), longest = ms(25), fade = ms(10), slack = ms(2);
     const double r = static_cast<double>(m) / static_cast<double>(n);
     // Hits closer than one opening and its fades, in the source or the result, are left as
     // the stretcher made them, and so is a sound shorter than two of them.
