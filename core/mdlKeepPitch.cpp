@@ -131,6 +131,8 @@ public:
         : m_X(x), m_Channels(channels), m_N(static_cast<std::int64_t>(x.size() / channels)),
           m_Loop(loop) {}
     std::int64_t Count() const { return m_N; }
+    std::size_t Channels() const { return m_Channels; }
+    bool Loop() const { return m_Loop; }
     // Where sample c of frame i lies in the interleaved samples, or -1 beyond a one-shot.
     std::ptrdiff_t Where(std::int64_t i, std::size_t c) const {
         if (m_Loop)
@@ -139,7 +141,7 @@ public:
                    ? -1
                    : static_cast<std::ptrdiff_t>(static_cast<std::size_t>(i) * m_Channels + c);
     }
-    double operator()(std::int64_t i, std::size_t c) const {
+    double operator()(std::int64_t i, std::size_t c = 0) const {
         const std::ptrdiff_t at = Where(i, c);
         return at < 0 ? 0.0 : Finite(m_X[static_cast<std::size_t>(at)]);
     }
@@ -153,12 +155,12 @@ private:
 
 // Where hits begin: 1 ms blocks whose next 2 ms hold five times the energy of the 20 ms
 // before them and are no quieter than 30 dB under the loudest block; each then the first
-// frame of the next 3 ms to reach a fifth of their peak, at least gap frames after the last. The
-// energy is that of the sound's slope, so that a hat or a snare over a kick's long decay
+// frame of the next 3 ms to reach a fifth of their peak, at least gap frames after the last.
+// The energy is that of the sound's slope, so that a hat or a snare over a kick's long decay
 // stands out.
-std::vector<std::int64_t> FindAttacks(const Frames& x, std::size_t ch, std::int64_t rate, bool loop,
-                                      std::int64_t gap) {
+std::vector<std::int64_t> FindAttacks(const Frames& x, std::int64_t rate, std::int64_t gap) {
     const std::int64_t n = x.Count(), b = std::max<std::int64_t>(1, rate / 1000), blocks = n / b;
+    const std::size_t ch = x.Channels();
     std::vector<std::int64_t> found;
     if (blocks < 30)
         return found;
@@ -170,18 +172,14 @@ std::vector<std::int64_t> FindAttacks(const Frames& x, std::size_t ch, std::int6
     const double loudest = *std::max_element(e.begin(), e.end());
     if (!std::isfinite(loudest))
         return found;
-    auto energy = [&](std::int64_t k) {
-        if (loop)
-            k = (k % blocks + blocks) % blocks;
-        return k < 0 || k >= blocks ? 0.0 : e[static_cast<std::size_t>(k)];
-    };
+    const Frames energy(e, 1, x.Loop());
     std::int64_t last = std::numeric_limits<std::int64_t>::min() / 2;
     for (std::int64_t k = 0; k < blocks; ++k) {
         const double after = (energy(k) + energy(k + 1)) / 2;
         double before = 0;
         for (int j = 1; j <= 20; ++j)
             before += energy(k - j) / 20;
-        if (after <= 1e-3 * loudest || after < 5 * before || k * b - last < gap - 4 * b)
+        if (after <= 1e-3 * loudest || after < 5 * before)
             continue;
         double peak = 0;
         for (std::int64_t i = (k - 1) * b; i < (k + 3) * b; ++i)
@@ -194,7 +192,7 @@ std::vector<std::int64_t> FindAttacks(const Frames& x, std::size_t ch, std::int6
         if (--at - last >= gap)
             found.push_back(last = at);
     }
-    if (loop && found.size() > 1 && found.front() + n - found.back() < gap)
+    if (x.Loop() && found.size() > 1 && found.front() + n - found.back() < gap)
         found.pop_back();
     return found;
 }
@@ -231,7 +229,7 @@ void KeepAttacks(std::span<const double> source, std::size_t ch, std::int64_t ra
             }
         return std::pair{xy / std::sqrt(yy), std::clamp(xy / std::sqrt(xx * yy), 0.0, 1.0)};
     };
-    for (const std::int64_t s : FindAttacks(x, ch, rate, loop, gap)) {
+    for (const std::int64_t s : FindAttacks(x, rate, gap)) {
         if (checkpoint)
             checkpoint();
         const std::int64_t t0 = std::llround(static_cast<double>(s) * r);
