@@ -138,14 +138,14 @@ private:
     std::shared_ptr<const std::vector<double>> m_Samples;
 };
 
+// Raised from within a render that Stop has made pointless.
+struct Stopped {};
+
 // Returns one pass of wave at frames frames by resampler, as the output takes it; begin is
 // called once with the pass when its first bytes are ready, before the rest are made. A
 // resampled pass is encoded in pieces, the first a small one, so that playing starts as soon
 // as the resampler is done. (Resampling the channels on threads of their own gave the same
 // bits but, on the two shared cores measured, came out slower.)
-// Raised from within a render that Stop has made pointless.
-struct Stopped {};
-
 Pass RenderPass(const std::shared_ptr<const WaveFile>& wave, std::int32_t frames,
                 Resampler resampler, const OutputForm& form, DecodedSound& decoded,
                 const std::function<void(const Pass&)>& begin = {},
