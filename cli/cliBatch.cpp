@@ -42,7 +42,7 @@ public:
     void Finished(const QString& input, const FileOutcome& outcome) {
         std::lock_guard lock(m_Mutex);
         ++m_Finished;
-        const std::string name = NativeName(input).toStdString();
+        const std::string name = NameBytes(input);
         if (m_Terminal)
             std::fputs("\r\033[K", stderr);
         if (!outcome.warning.empty()) {
@@ -122,6 +122,10 @@ private:
 };
 
 } // namespace
+
+std::string NameBytes(const QString& name) {
+    return NativeName(name).toStdString();
+}
 
 void PrintError(const std::string& text) {
     std::fflush(stdout);

@@ -41,6 +41,9 @@ int RunBatch(const std::vector<BatchItem>& items, int jobs, const char* verb);
 // Prints "metronel-cli: " + text to the error stream, on one line.
 void PrintError(const std::string& text);
 
+// Returns a file's name as printed: the system's bytes for it, whatever they are.
+std::string NameBytes(const QString& name);
+
 // Makes SIGINT, SIGTERM and SIGHUP remove this run's temporaries and end it with 128 plus the
 // signal's number. Call first in main, before any other thread starts.
 void RemoveTemporariesOnSignals();

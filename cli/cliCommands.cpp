@@ -25,13 +25,14 @@ namespace metronel::cli {
 
 namespace {
 
-// A name as the system has it: any bytes, as given.
-std::string Bytes(const QString& name) {
-    return NativeName(name).toStdString();
-}
-
-std::string SystemReason(int error) {
-    return std::error_code(error, std::generic_category()).message();
+// Makes the output folder out, or says why it cannot.
+bool MakeOutputFolder(const QString& out) {
+    if (const int error = MakeFolders(out); error != 0) {
+        PrintError(NameBytes(out) + ": cannot make the folder: " +
+                   std::error_code(error, std::generic_category()).message());
+        return false;
+    }
+    return true;
 }
 
 std::string Number(double value) {
@@ -151,10 +152,8 @@ std::optional<TempoPlan> ReadAndPlan(chunkwell::MediaSystemLicence& msl, const Q
 
 int RunTempo(const QStringList& files, const QString& out, const TempoOptions& options) {
     const bool folder = IsFolderOut(files, out);
-    if (const int error = folder ? MakeFolders(out) : 0; error != 0) {
-        PrintError(Bytes(out) + ": cannot make the folder: " + SystemReason(error));
+    if (folder && !MakeOutputFolder(out))
         return 1;
-    }
     std::vector<BatchItem> items;
     std::set<QString> outputs;
     for (const QString& file : files) {
@@ -164,7 +163,7 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
             {file,
              [=](chunkwell::MediaSystemLicence& msl) -> FileOutcome {
                  if (duplicate)
-                     return {"another input is written to " + Bytes(output), {}, {}};
+                     return {"another input is written to " + NameBytes(output), {}, {}};
                  WaveFile wave;
                  std::string error;
                  const auto plan = ReadAndPlan(msl, file, options, wave, error);
@@ -185,9 +184,9 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
                                     options.resampler == Resampler::KeepPitch);
                  if (const WaveOutResult written = WriteWave(msl, output, wave, options.force);
                      !written.Written())
-                     return {Bytes(output) + ": " + Reason(written), {}, {}};
+                     return {NameBytes(output) + ": " + Reason(written), {}, {}};
                  return {{},
-                         "wrote " + Bytes(output) + " (" + std::to_string(plan->frames) +
+                         "wrote " + NameBytes(output) + " (" + std::to_string(plan->frames) +
                              " frames, " + ShortNumber(plan->bpm) + " bpm); " +
                              MeterText({plan->bars, plan->beats, plan->source}, plan->recordTempo),
                          wave.warning};
@@ -202,10 +201,8 @@ int RunTempo(const QStringList& files, const QString& out, const TempoOptions& o
 int RunSplit(const QStringList& files, const QString& out, int parts, int digits,
              const TempoOptions& options) {
     const bool folder = IsFolderOut(files, out);
-    if (const int error = folder ? MakeFolders(out) : 0; error != 0) {
-        PrintError(Bytes(out) + ": cannot make the folder: " + SystemReason(error));
+    if (folder && !MakeOutputFolder(out))
         return 1;
-    }
     std::vector<BatchItem> items;
     for (const QString& file : files) {
         const QString baseName = folder
@@ -241,11 +238,11 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                          MakeLength(wave, plan->frames, Resampler::Hq, !options.oneShot));
                      if (WaveOutResult written = WriteWaveTemporary(msl, *made, whole);
                          !written.Written())
-                         return {Bytes(baseName) + ": " + Reason(written), {}, {}};
+                         return {NameBytes(baseName) + ": " + Reason(written), {}, {}};
                      if (WaveOutResult read =
                              ReadWave(msl, made->TempPath(), source, SoundRead::Later);
                          !read.Written())
-                         return {Bytes(baseName) + ": " + Reason(read), {}, {}};
+                         return {NameBytes(baseName) + ": " + Reason(read), {}, {}};
                      cut = Resampler::Pick; // at its own length: the bytes as they are
                      sourceLength = source.Frames();
                  } else {
@@ -285,7 +282,8 @@ int RunSplit(const QStringList& files, const QString& out, int parts, int digits
                          return piece;
                      });
                  if (!written.failure.Written())
-                     return {Bytes(written.failedName) + ": " + Reason(written.failure), {}, {}};
+                     return {
+                         NameBytes(written.failedName) + ": " + Reason(written.failure), {}, {}};
                  std::vector<std::int32_t> counts;
                  for (const SplitPlan::Piece& at : split.pieces)
                      counts.push_back(at.count);

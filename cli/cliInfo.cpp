@@ -225,13 +225,11 @@ int RunInfo(const QStringList& files, bool json, const TempoOptions& options) {
     for (const QString& path : files) {
         const QJsonObject file = Describe(msl, path, options);
         if (file.contains("warning") && !json)
-            PrintError(NativeName(path).toStdString() +
-                       ": warning: " + file["warning"].toString().toStdString());
+            PrintError(NameBytes(path) + ": warning: " + file["warning"].toString().toStdString());
         if (file.contains("error")) {
             failed = true;
             if (!json)
-                PrintError(NativeName(path).toStdString() + ": " +
-                           file["error"].toString().toStdString());
+                PrintError(NameBytes(path) + ": " + file["error"].toString().toStdString());
         }
         if (json)
             all.append(file);

@@ -191,7 +191,7 @@ int main(int argc, char** argv) {
     QStringList empty;
     const QStringList names = metronel::cli::ExpandInputs(inputs, recursive, empty);
     for (const QString& folder : empty)
-        metronel::cli::PrintError(metronel::NativeName(folder).toStdString() +
+        metronel::cli::PrintError(metronel::cli::NameBytes(folder) +
                                   ": no wave files in the folder");
     if (names.isEmpty())
         return 1;
